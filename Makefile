@@ -1,0 +1,39 @@
+# make run   - install what is missing, build, and run examples/demo.vrs showing every line
+# make test  - install what is missing, build, and run every test under Wine (one Xvfb)
+# make bench - benchmarks against the platform's own tools
+BUILD := build
+JOBS ?= $(shell nproc)
+export WINEPREFIX := $(CURDIR)/$(BUILD)/wineprefix
+export WINEDEBUG := -all
+export WINEDLLOVERRIDES := mscoree,mshtml=
+
+.PHONY: all deps build prefix run test bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/Makefile:
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+
+build: deps $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS)
+
+prefix: deps
+	@scripts/wine-prefix.sh
+
+run: build prefix
+	@scripts/run-demo.sh
+
+test: build prefix
+	@scripts/run-tests.sh
+
+bench: build prefix
+	@scripts/run-bench.sh
+
+fuzz: build prefix
+	@scripts/run-fuzz.sh
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,263 @@
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include "registry/registry.h"
+#include "ui/ui.h"
+#include <shlobj.h>
+
+wchar_t END_OF_SCRIPT[1] = {};
+wchar_t ScriptVariables[VARIABLE_COUNT][MAX_PATH_CHARS] = {};
+
+namespace {
+
+constexpr int CONSOLE_LOG_CONTROL = 305;
+constexpr LCID USER_DEFAULT_LOCALE = 1024;
+constexpr size_t DATE_TIME_CHARS = 80;
+
+int runDepth = 0;
+
+// The run's line buffer with its write position. A line that does not fit is marked as
+// overflowing instead of being cut; the rest of it is read and dropped.
+struct LineWriter {
+    wchar_t* start;
+    wchar_t* position;
+    wchar_t* last;          // room for the NUL stays behind this
+    bool overflow;
+};
+
+void Append(LineWriter& out, wchar_t unit)
+{
+    if (out.position < out.last)
+        *out.position++ = unit;
+    else
+        out.overflow = true;
+}
+
+void AppendText(LineWriter& out, const wchar_t* text)
+{
+    while (*text)
+        Append(out, *text++);
+}
+
+void AppendSpecialFolder(LineWriter& out, int folder)
+{
+    wchar_t path[MAX_PATH_CHARS];
+    if (SHGetSpecialFolderPathW(nullptr, path, folder, TRUE))
+        AppendText(out, path);
+}
+
+void AppendScriptFolder(LineWriter& out, const wchar_t* scriptPath)
+{
+    const wchar_t* lastBackslash = wcsrchr(scriptPath, L'\\');
+    for (const wchar_t* p = scriptPath; lastBackslash && p < lastBackslash; ++p)
+        Append(out, *p);
+}
+
+void AppendDateOrTime(LineWriter& out, bool date)
+{
+    wchar_t text[DATE_TIME_CHARS];
+    int written = date ? GetDateFormatW(USER_DEFAULT_LOCALE, 0, nullptr, nullptr, text, DATE_TIME_CHARS)
+                       : GetTimeFormatW(USER_DEFAULT_LOCALE, 0, nullptr, nullptr, text, DATE_TIME_CHARS);
+    if (written > 0)
+        AppendText(out, text);
+}
+
+void AppendNumber(LineWriter& out, const wchar_t* format, DWORD value)
+{
+    wchar_t text[16];
+    wsprintfW(text, format, value);
+    AppendText(out, text);
+}
+
+int HexDigitValue(wchar_t digit)
+{
+    if (digit >= L'0' && digit <= L'9')
+        return digit - L'0';
+    if (digit >= L'A' && digit <= L'F')
+        return digit - L'A' + 10;
+    if (digit >= L'a' && digit <= L'f')
+        return digit - L'a' + 10;
+    return 0;
+}
+
+// Writes what the escape '%' + 'escape' stands for.
+void ExpandEscape(LineWriter& out, wchar_t escape, const ScriptContext& context)
+{
+    if (escape >= L'0' && escape <= L'9') {
+        AppendText(out, ScriptVariables[escape - L'0']);
+        return;
+    }
+    switch (escape) {
+    case L'A': AppendSpecialFolder(out, CSIDL_APPDATA); break;
+    case L'C': AppendScriptFolder(out, context.scriptPath); break;
+    case L'D': AppendDateOrTime(out, true); break;
+    case L'E': AppendText(out, context.scriptPath); break;
+    case L'F': AppendSpecialFolder(out, CSIDL_PROGRAM_FILES); break;
+    case L'M': AppendSpecialFolder(out, CSIDL_STARTMENU); break;
+    case L'N': Append(out, L'\n'); break;
+    case L'P': AppendSpecialFolder(out, CSIDL_PROGRAMS); break;
+    case L'R': Append(out, L'\r'); break;
+    case L'S': AppendSpecialFolder(out, CSIDL_STARTUP); break;
+    case L'T': AppendDateOrTime(out, false); break;
+    case L'V': AppendSpecialFolder(out, CSIDL_FAVORITES); break;
+    case L'W': AppendSpecialFolder(out, CSIDL_WINDOWS); break;
+    case L'X': AppendNumber(out, L"%#X", context.lastResult); break;
+    case L'Y': AppendSpecialFolder(out, CSIDL_PERSONAL); break;
+    case L'x': AppendNumber(out, L"%d", context.lastResult); break;
+    default: Append(out, escape); break;
+    }
+}
+
+// Reads the escape after a '%' at the cursor. A '%' or '%#' cut short by the end of the
+// text produces nothing and leaves the cursor on the terminating NUL.
+void ReadEscape(LineWriter& out, ScriptContext& context)
+{
+    wchar_t escape = *context.cursor;
+    if (!escape)
+        return;
+    ++context.cursor;
+    if (escape != L'#') {
+        ExpandEscape(out, escape, context);
+        return;
+    }
+    unsigned value = 0;
+    for (int digit = 0; digit < 4; ++digit) {
+        if (!*context.cursor)
+            return;
+        value = value * 16 + HexDigitValue(*context.cursor++);
+    }
+    Append(out, static_cast<wchar_t>(value));
+}
+
+const wchar_t* SkipBlanks(const wchar_t* text)
+{
+    while (*text == L' ' || *text == L'\t')
+        ++text;
+    return text;
+}
+
+// Ends the line in the buffer and runs it. An overflowing command line is refused; a
+// registry section or provisioning block still runs, as it reads the raw text anyway.
+DWORD FinishLine(LineWriter& out, ScriptContext& context)
+{
+    *out.position = 0;
+    bool overflow = out.overflow;
+    out.position = out.start;
+    out.overflow = false;
+    if (overflow) {
+        wchar_t first = *SkipBlanks(out.start);
+        if (first != L'[' && first != L'<')
+            return context.lastResult = ERROR_BUFFER_OVERFLOW;
+    }
+    return RunLine(out.start, context);
+}
+
+// Hands the block from the '<' line up to the marker "<>" to the configuration manager.
+// The marker's '<' is cut to NUL for the call and put back; the run goes on after the
+// marker's line (or ends, without a marker).
+DWORD RunProvisioningBlock(ScriptContext& context)
+{
+    wchar_t* marker = context.cursor;
+    while (*marker && !(marker[0] == L'<' && marker[1] == L'>'))
+        ++marker;
+    bool found = *marker != 0;
+    if (found)
+        *marker = 0;
+    wchar_t* output = nullptr;
+    context.lastResult = static_cast<DWORD>(DMProcessConfigXML(context.lineStart, 1, &output));
+    delete[] output;
+    wchar_t* next = marker;
+    if (found) {
+        *marker = L'<';
+        next = marker + 2;
+    }
+    while (*next && *next != L'\n')
+        ++next;
+    context.cursor = *next ? next + 1 : next;
+    return context.lastResult;
+}
+
+void AppendToLog(const wchar_t* text)
+{
+    if (consoleWindow)
+        AppendToConsoleLog(text);
+    WriteTrace(text);
+}
+
+} // namespace
+
+void AppendToConsoleLog(const wchar_t* text)
+{
+    LRESULT length = SendDlgItemMessageW(consoleWindow, CONSOLE_LOG_CONTROL, WM_GETTEXTLENGTH, 0, 0);
+    SendDlgItemMessageW(consoleWindow, CONSOLE_LOG_CONTROL, EM_SETSEL, length, length);
+    SendDlgItemMessageW(consoleWindow, CONSOLE_LOG_CONTROL, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+// Five spaces, the result as eight hex digits, a space, the system's message for it, and
+// line breaks so that an empty line follows.
+void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
+{
+    constexpr size_t SUFFIX_CHARS = 4;
+    int length = wsprintfW(entry, L"     %08X ", result);
+    DWORD room = static_cast<DWORD>(MAX_PATH_CHARS - length - SUFFIX_CHARS - 1);
+    length += FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, result, 0,
+                             entry + length, room, nullptr);
+    entry[length] = 0;
+    bool endsWithLineFeed = length > 0 && entry[length - 1] == L'\n';
+    StringCchCatW(entry, MAX_PATH_CHARS, endsWithLineFeed ? L"\r\n" : L"\r\n\r\n");
+}
+
+DWORD RunLine(wchar_t* line, ScriptContext& context)
+{
+    line = const_cast<wchar_t*>(SkipBlanks(line));
+    switch (*line) {
+    case 0:
+    case L';':
+        return context.lastResult;
+    case L'[':
+        return context.lastResult = ImportRegistryText(context.lineStart, &context.cursor);
+    case L'<':
+        return RunProvisioningBlock(context);
+    }
+    bool logging = consoleWindow || IsTraceEnabled();
+    if (logging) {
+        AppendToLog(line);
+        AppendToLog(L"\r\n");
+    }
+    context.lastResult = DispatchCommand(line, context);
+    if (logging) {
+        wchar_t entry[MAX_PATH_CHARS];
+        FormatResultEntry(entry, context.lastResult);
+        AppendToLog(entry);
+    }
+    return context.lastResult;
+}
+
+// Runs 'text' line by line: escapes and commas are replaced while the line is copied
+// into the run's own buffer, and each line end hands the line to RunLine. Runs nest
+// (CALL, LOAD, the console); one that would go deeper than MAX_RUN_DEPTH is refused.
+DWORD RunScript(wchar_t* text, const wchar_t* scriptPath)
+{
+    if (runDepth >= MAX_RUN_DEPTH)
+        return ERROR_STACK_OVERFLOW;
+    ++runDepth;
+    ScriptContext context{text, text, scriptPath ? scriptPath : L"", 0, 0};
+    wchar_t line[LINE_BUFFER_CHARS];
+    LineWriter out{line, line, line + LINE_BUFFER_CHARS - 1, false};
+    for (;;) {
+        wchar_t unit = *context.cursor;
+        if (!unit)
+            break;
+        ++context.cursor;
+        if (unit == L'\r' || unit == L'\n') {
+            FinishLine(out, context);
+            context.lineStart = context.cursor;
+        } else if (unit == L'%') {
+            ReadEscape(out, context);
+        } else {
+            Append(out, unit == L',' ? ARG_SEPARATOR : unit);
+        }
+    }
+    DWORD result = FinishLine(out, context);
+    --runDepth;
+    return result;
+}

@@ -1,0 +1,62 @@
+#include "engine/engine.h"
+
+// An opt-in copy of the console log for runs without a console: when VARNOLT_TRACE names
+// a file (or "-" for standard output), every logged text is appended there as UTF-8.
+
+namespace {
+
+constexpr size_t TRACE_PATH_CHARS = MAX_PATH_CHARS;
+
+enum class TraceTarget { Unknown, Off, StandardOutput, File };
+
+TraceTarget target = TraceTarget::Unknown;
+wchar_t tracePath[TRACE_PATH_CHARS];
+
+TraceTarget ReadTraceSetting()
+{
+    DWORD length = GetEnvironmentVariableW(L"VARNOLT_TRACE", tracePath, TRACE_PATH_CHARS);
+    if (length == 0 || length >= TRACE_PATH_CHARS)
+        return TraceTarget::Off;
+    return wcscmp(tracePath, L"-") == 0 ? TraceTarget::StandardOutput : TraceTarget::File;
+}
+
+void WriteUtf8(HANDLE file, const wchar_t* text)
+{
+    char bytes[1024];
+    size_t length = wcslen(text);
+    while (length > 0) {
+        int chunk = static_cast<int>(length < 256 ? length : 256);
+        if (chunk == 256 && IS_HIGH_SURROGATE(text[chunk - 1]))
+            --chunk;
+        int count = WideCharToMultiByte(CP_UTF8, 0, text, chunk, bytes, sizeof bytes, nullptr, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr);
+        text += chunk;
+        length -= chunk;
+    }
+}
+
+} // namespace
+
+bool IsTraceEnabled()
+{
+    if (target == TraceTarget::Unknown)
+        target = ReadTraceSetting();
+    return target != TraceTarget::Off;
+}
+
+void WriteTrace(const wchar_t* text)
+{
+    if (!IsTraceEnabled())
+        return;
+    if (target == TraceTarget::StandardOutput) {
+        WriteUtf8(GetStdHandle(STD_OUTPUT_HANDLE), text);
+        return;
+    }
+    HANDLE file = CreateFileW(tracePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    WriteUtf8(file, text);
+    CloseHandle(file);
+}

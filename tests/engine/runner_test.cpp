@@ -1,0 +1,120 @@
+#include "engine/engine.h"
+#include "support/test_support.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+std::wstring Variable(int index)
+{
+    return ScriptVariables[index];
+}
+
+struct EscapeCase {
+    const wchar_t* script;   // assigned to variable 1
+    const wchar_t* expected;
+    int line;
+};
+#define ESCAPE_CASE(s, e) {s, e, __LINE__}
+
+const EscapeCase ESCAPE_CASES[] = {
+    ESCAPE_CASE(L"EVAL 1=a%%b", L"a%b"),
+    ESCAPE_CASE(L"EVAL 1=a%,b", L"a,b"),
+    ESCAPE_CASE(L"EVAL 1=a,b", L"a\x01" L"b"),
+    ESCAPE_CASE(L"EVAL 1=%;", L";"),
+    ESCAPE_CASE(L"EVAL 1=%q%Z", L"qZ"),               // letters without meaning give themselves
+    ESCAPE_CASE(L"EVAL 1=%#0041%#002C", L"A,"),        // a comma from an escape is no separator
+    ESCAPE_CASE(L"EVAL 1=%#00e9", L"\x00e9"),          // lower-case hex digits
+    ESCAPE_CASE(L"EVAL 1=a%#zzzzb", L"a"),             // non-digits count as 0: the line ends there
+    ESCAPE_CASE(L"EVAL 1=x%N%Ry", L"x\n\ry"),          // line breaks from escapes stay in the line
+    ESCAPE_CASE(L"EVAL 1=%E", L"C:\\test\\script.vrs"),
+    ESCAPE_CASE(L"EVAL 1=%C", L"C:\\test"),
+    ESCAPE_CASE(L"EVAL 1=a%", L"a"),                   // '%' at the very end
+    ESCAPE_CASE(L"EVAL 1=a%#00", L"a"),                // '%#' cut short by the end
+    ESCAPE_CASE(L"EVAL 1=a%#", L"a"),
+    ESCAPE_CASE(L"EVAL 1=a%\nb", L"a\nb"),             // '%' before a line feed keeps it in the line
+};
+
+TEST(Runner, Escapes)
+{
+    for (const auto& c : ESCAPE_CASES) {
+        ScriptVariables[1][0] = 0;
+        test::Run(c.script);
+        EXPECT_EQ(Variable(1), c.expected) << "case at line " << c.line;
+    }
+}
+
+TEST(Runner, ScriptFolderOfPathWithoutBackslashIsEmpty)
+{
+    test::Run(L"EVAL 1=[%C]", L"script.vrs");
+    EXPECT_EQ(Variable(1), L"[]");
+}
+
+TEST(Runner, LastResultEscapes)
+{
+    test::Run(L"EVAL x=-2\nEVAL 1=%x\nEVAL x=255\nEVAL 2=%X");
+    EXPECT_EQ(Variable(1), L"-2");
+    EXPECT_EQ(Variable(2), L"0XFF");
+}
+
+TEST(Runner, SpecialFoldersAndDateExpandToSomething)
+{
+    test::Run(L"EVAL 1=%W\nEVAL 2=%D\nEVAL 3=%T");
+    EXPECT_EQ(Variable(1).substr(1), L":\\windows");
+    EXPECT_FALSE(Variable(2).empty());
+    EXPECT_FALSE(Variable(3).empty());
+}
+
+TEST(Runner, ResultOfLastCommandLineSurvivesTrailingLines)
+{
+    EXPECT_EQ(test::Run(L"EVAL x=7"), 7u);                          // no terminator
+    EXPECT_EQ(test::Run(L"EVAL x=7\r\n"), 7u);                      // final empty line
+    EXPECT_EQ(test::Run(L"EVAL x=7\r\n; comment\r\n\r\n"), 7u);     // comments keep it
+    EXPECT_EQ(test::Run(L"  \t EVAL x=8"), 8u);                     // leading blanks
+    EXPECT_EQ(test::Run(L"   ;EVAL x=8"), 0u);
+    EXPECT_EQ(test::Run(L""), 0u);
+}
+
+TEST(Runner, CommentKeepsResultForPercentX)
+{
+    test::Run(L"EVAL x=5\n; note\nEVAL 1=%x");
+    EXPECT_EQ(Variable(1), L"5");
+}
+
+TEST(Runner, OverlongLineIsRefusedAndRunGoesOn)
+{
+    std::wstring longLine = L"EVAL 1=" + std::wstring(5000, L'a');
+    EXPECT_EQ(test::Run(longLine), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+    EXPECT_EQ(test::Run(longLine + L"\nEVAL x=3"), 3u);
+    // Expansion can overflow too: a 250-unit variable expanded 20 times.
+    test::Run(L"EVAL 2=" + std::wstring(250, L'b'));
+    EXPECT_EQ(test::Run(L"EVAL 1=%2%2%2%2%2%2%2%2%2%2%2%2%2%2%2%2%2%2%2%2"), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+    // Exactly full: 4095 units fit.
+    std::wstring fits = L"EVAL x=4" + std::wstring(4095 - 8, L' ');
+    EXPECT_EQ(test::Run(fits), 4u);
+    EXPECT_EQ(test::Run(fits + L" "), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+}
+
+TEST(Runner, ProvisioningBlockGoesToConfigurationManager)
+{
+    // The desktop stand-in reports E_NOTIMPL; the run continues after the marker's line.
+    std::wstring script = L"<wap-provisioningdoc>\n<x/>\n</wap-provisioningdoc><> rest\nEVAL 1=after,%X";
+    test::Run(script);
+    EXPECT_EQ(Variable(1), L"after\x01" L"0X80004001");
+    EXPECT_EQ(test::Run(L"EVAL x=1\n<doc>"), static_cast<DWORD>(E_NOTIMPL));   // no marker: runs to the end
+}
+
+TEST(Runner, NestingIsCapped)
+{
+    // Procedures nested 80 deep: the run at depth 64 refuses to go deeper.
+    std::wstring script;
+    for (int i = 0; i < 80; ++i)
+        script += L"CALL p" + std::to_wstring(i) + L"\nPROC p" + std::to_wstring(i) + L"\n";
+    script += L"EVAL 1=deepest\n";
+    ScriptVariables[1][0] = 0;
+    test::Run(script);
+    EXPECT_EQ(Variable(1), L"");
+    script = L"CALL p0\nENDP\nPROC p0\nCALL p1\nEVAL x=%x\nENDP\nPROC p1\nEVAL x=9\nENDP\n";
+    EXPECT_EQ(test::Run(script), 0u);   // a procedure that ends with ENDP returns 0
+}
+
+} // namespace

@@ -1,0 +1,147 @@
+#include "support/test_support.h"
+#include <shellapi.h>
+#include <rpc.h>
+
+namespace test {
+
+TempFolder::TempFolder()
+{
+    static unsigned counter = 0;
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    wchar_t name[MAX_PATH];
+    swprintf(name, MAX_PATH, L"%lsvarnolt-test-%lu-%lu-%u", base, GetCurrentProcessId(), GetTickCount(), ++counter);
+    path_ = name;
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder()
+{
+    RemoveTree(path_);
+}
+
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string bytes;
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read)
+        bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::string Utf16Bytes(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring Widen(const std::string& utf8)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(length, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
+    return text;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    *wcsrchr(path, L'\\') = 0;
+    return path;
+}
+
+ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
+                           const std::vector<std::wstring>& environment, DWORD timeoutMs)
+{
+    std::wstring block;
+    if (!environment.empty()) {
+        wchar_t* current = GetEnvironmentStringsW();
+        for (const wchar_t* entry = current; *entry; entry += wcslen(entry) + 1)
+            block.append(entry).push_back(L'\0');
+        FreeEnvironmentStringsW(current);
+        for (const auto& entry : environment)
+            block.append(entry).push_back(L'\0');
+        block.push_back(L'\0');
+    }
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : block.data(), nullptr, &startup, &process))
+        return {GetLastError(), false};
+    bool timedOut = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT;
+    if (timedOut) {
+        TerminateProcess(process.hProcess, 0xDEAD);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return {exitCode, timedOut};
+}
+
+} // namespace test
+
+#include "engine/engine.h"
+
+namespace test {
+
+DWORD Run(const std::wstring& script, const wchar_t* scriptPath)
+{
+    std::vector<wchar_t> text(script.begin(), script.end());
+    text.push_back(0);
+    return RunScript(text.data(), scriptPath);
+}
+
+} // namespace test

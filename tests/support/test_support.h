@@ -1,0 +1,48 @@
+// Helpers shared by the tests: temporary folders, files, scripts and process starts.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it
+// when the object goes.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+std::string Utf16Bytes(const std::wstring& text);     // little-endian, no mark
+std::string Utf8(const std::wstring& text);
+std::wstring Widen(const std::string& utf8);
+bool Exists(const std::wstring& path);
+
+// Runs 'script' (commas and escapes as a script file has them) in a writable copy.
+DWORD Run(const std::wstring& script, const wchar_t* scriptPath = L"C:\\test\\script.vrs");
+
+// The folder of the running test program.
+std::wstring ProgramFolder();
+
+struct ProcessResult {
+    DWORD exitCode;
+    bool timedOut;
+};
+
+// Starts 'program' with exactly 'commandLine', waits up to 'timeoutMs' (then ends it),
+// and returns the full exit code. Environment entries in 'environment' are added.
+ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
+                           const std::vector<std::wstring>& environment = {}, DWORD timeoutMs = 20000);
+
+} // namespace test
