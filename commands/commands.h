@@ -2,6 +2,9 @@
 #pragma once
 #include <windows.h>
 
+// directories.cpp
+DWORD CreatePathDirectories(wchar_t* path);
+
 // file_ops.cpp
 [[nodiscard]] DWORD FileOperation(wchar_t* args);
 
