@@ -1,0 +1,98 @@
+// Starts Varnolt.exe with exact command lines and reads its full 32-bit exit code.
+#include "support/test_support.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+std::wstring VarnoltPath()
+{
+    return test::ProgramFolder() + L"\\Varnolt.exe";
+}
+
+DWORD RunVarnolt(const std::wstring& arguments, const std::vector<std::wstring>& environment = {})
+{
+    std::wstring commandLine = L"\"" + VarnoltPath() + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
+    test::ProcessResult result = test::StartAndWait(VarnoltPath(), commandLine, environment);
+    EXPECT_FALSE(result.timedOut) << "command line: " << test::Utf8(arguments);
+    return result.exitCode;
+}
+
+struct CommandLineCase {
+    const wchar_t* arguments;
+    DWORD exitCode;
+    int line;
+};
+#define COMMAND_LINE_CASE(a, e) {a, e, __LINE__}
+
+const CommandLineCase COMMAND_LINE_CASES[] = {
+    COMMAND_LINE_CASE(L"EVAL x=1017", 1017),
+    COMMAND_LINE_CASE(L"EVAL x=-2147024891", 0x80070005),       // all 32 bits arrive
+    COMMAND_LINE_CASE(L"\"EVAL x=7\"", 7),                      // one enclosing pair of quotes goes
+    COMMAND_LINE_CASE(L"\"EVAL x=8", 8),                        // an opening quote alone goes too
+    COMMAND_LINE_CASE(L"\"", 0),                                // nothing left to run
+    COMMAND_LINE_CASE(L"WAIT 1", 0),
+    COMMAND_LINE_CASE(L"eval x=3%Neval x=4", 3),                // an escaped line feed stays in one line
+    COMMAND_LINE_CASE(L"C:\\no\\such\\file.vrs", 2),
+    COMMAND_LINE_CASE(L"GOTO nowhere", 1),
+    COMMAND_LINE_CASE(L"", ERROR_CALL_NOT_IMPLEMENTED),         // the default command opens the console
+};
+
+TEST(CommandLine, ExitCodeIsTheRunsResult)
+{
+    for (const auto& c : COMMAND_LINE_CASES)
+        EXPECT_EQ(RunVarnolt(c.arguments), c.exitCode) << "case at line " << c.line;
+}
+
+TEST(CommandLine, QuotedScriptPathRunsTheScript)
+{
+    test::TempFolder folder;
+    std::wstring script = folder / L"with space.vrs";
+    test::WriteBytes(script, "EVAL 1=from file\r\nEVAL x=%#0034%#0032\r\n");
+    EXPECT_EQ(RunVarnolt(L"\"" + script + L"\""), 42u);
+}
+
+std::wstring SystemMessage(DWORD code)
+{
+    wchar_t text[260] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 240, nullptr);
+    return text;
+}
+
+std::wstring ResultEntry(DWORD code)
+{
+    wchar_t number[32];
+    swprintf(number, 32, L"     %08X ", code);
+    std::wstring entry = number + SystemMessage(code);
+    return entry + (!entry.empty() && entry.back() == L'\n' ? L"\r\n" : L"\r\n\r\n");
+}
+
+TEST(CommandLine, TraceHasTheConsoleLogFormat)
+{
+    test::TempFolder folder;
+    std::wstring script = folder / L"trace.vrs";
+    std::wstring trace = folder / L"trace.log";
+    test::WriteBytes(script, "; comments and empty lines are not logged\r\n\r\n  EVAL x=5\r\nEVAL 1=a,b\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\VarnoltTraceTest]\r\nEVAL x=2\r\n");
+    RunVarnolt(L"\"" + script + L"\"", {L"VARNOLT_TRACE=" + trace});
+    // The command line itself is a logged line: it names the script, whose lines follow.
+    std::wstring expected = script + L"\r\n" + L"EVAL x=5\r\n" + ResultEntry(5) + L"EVAL 1=a\x01" L"b\r\n" + ResultEntry(0) +
+                            L"EVAL x=2\r\n" + ResultEntry(2) + ResultEntry(2);
+    EXPECT_EQ(test::Widen(test::ReadBytes(trace)), expected);
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\VarnoltTraceTest", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VarnoltTraceTest");
+    }
+}
+
+TEST(CommandLine, NoTraceWithoutTheSetting)
+{
+    test::TempFolder folder;
+    std::wstring trace = folder / L"trace.log";
+    RunVarnolt(L"EVAL x=1", {L"VARNOLT_TRACE="});
+    EXPECT_FALSE(test::Exists(trace));
+}
+
+} // namespace
