@@ -1,6 +1,7 @@
 # make run   - install what is missing, build, and run examples/demo.vrs showing every line
 # make test  - install what is missing, build, and run every test under Wine (one Xvfb)
 # make bench - benchmarks against the platform's own tools
+MAKEFLAGS += --no-print-directory
 BUILD := build
 JOBS ?= $(shell nproc)
 export WINEPREFIX := $(CURDIR)/$(BUILD)/wineprefix

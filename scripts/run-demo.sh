@@ -7,4 +7,4 @@ export VARNOLT_TRACE=-
 demo=$(echo "Z:$here/examples/demo.vrs" | tr / '\\')
 echo "Running $demo"
 echo
-DISPLAY= "$here/scripts/wine-run.sh" "$here/build/vrun.exe" "\"$demo\"" | tr -d '\r' | tr '\001' ','
+DISPLAY= "$here/scripts/wine-run.sh" "$here/build/vrun.exe" "$demo" | tr -d '\r' | tr '\001' ','
