@@ -14,6 +14,7 @@ using CommandHandler = DWORD (*)(wchar_t* line, wchar_t* args, ScriptContext& co
 struct KeywordEntry {
     wchar_t name[5];
     CommandHandler handler;
+    bool actsOnMachine;     // reaches files, processes, windows, devices or time
 };
 
 // --- flow control ---
@@ -166,15 +167,21 @@ DWORD CommandDlgx(wchar_t*, wchar_t* args, ScriptContext&)
 }
 
 // Searched in this order; the first keyword whose four letters start the line wins.
+constexpr bool ACTS = true;
+constexpr bool TEXT_ONLY = false;
+
+// Searched in this order; the first keyword whose four letters start the line wins.
 constexpr KeywordEntry KEYWORD_TABLE[] = {
-    {L"LOAD", CommandLoad}, {L"BATC", CommandBatc}, {L"IFEX", CommandIfex}, {L"ELSE", CommandElse},
-    {L"CALL", CommandCall}, {L"GOTO", CommandGoto}, {L"PROC", CommandProc}, {L"ENDP", CommandEndp},
-    {L"PLAY", CommandPlay}, {L"BEEP", CommandBeep}, {L"MSGX", CommandMsgx}, {L"DLGX", CommandDlgx},
-    {L"LINK", CommandLink}, {L"FILE", CommandFile}, {L"REGX", CommandRegx}, {L"RARX", CommandRarx},
-    {L"SEND", CommandSend}, {L"WAIT", CommandWait}, {L"KILL", CommandKill}, {L"SHUT", CommandShut},
-    {L"EXEC", CommandExec}, {L"CDLL", CommandCdll}, {L"EVAL", CommandEval}, {L"ASOC", CommandAsoc},
-    {L"DISP", CommandDisp}, {L"POST", CommandPost}, {L"HELP", CommandHelp}, {L"VRUI", CommandVrui},
-    {L"TGZX", CommandTgzx},
+    {L"LOAD", CommandLoad, ACTS},      {L"BATC", CommandBatc, TEXT_ONLY}, {L"IFEX", CommandIfex, TEXT_ONLY},
+    {L"ELSE", CommandElse, TEXT_ONLY}, {L"CALL", CommandCall, TEXT_ONLY}, {L"GOTO", CommandGoto, TEXT_ONLY},
+    {L"PROC", CommandProc, TEXT_ONLY}, {L"ENDP", CommandEndp, TEXT_ONLY}, {L"PLAY", CommandPlay, ACTS},
+    {L"BEEP", CommandBeep, ACTS},      {L"MSGX", CommandMsgx, ACTS},      {L"DLGX", CommandDlgx, ACTS},
+    {L"LINK", CommandLink, ACTS},      {L"FILE", CommandFile, ACTS},      {L"REGX", CommandRegx, ACTS},
+    {L"RARX", CommandRarx, ACTS},      {L"SEND", CommandSend, ACTS},      {L"WAIT", CommandWait, ACTS},
+    {L"KILL", CommandKill, ACTS},      {L"SHUT", CommandShut, ACTS},      {L"EXEC", CommandExec, ACTS},
+    {L"CDLL", CommandCdll, ACTS},      {L"EVAL", CommandEval, TEXT_ONLY}, {L"ASOC", CommandAsoc, ACTS},
+    {L"DISP", CommandDisp, ACTS},      {L"POST", CommandPost, ACTS},      {L"HELP", CommandHelp, ACTS},
+    {L"VRUI", CommandVrui, ACTS},      {L"TGZX", CommandTgzx, ACTS},
 };
 
 consteval bool AllKeywordsAreFourCapitals()
@@ -193,6 +200,8 @@ static_assert(AllKeywordsAreFourCapitals());
 
 } // namespace
 
+CommandInterceptor commandInterceptor = nullptr;
+
 // Recognises the line's keyword (ASCII case ignored) and runs its handler; a line without
 // one names files to open. The line is changed in place.
 DWORD DispatchCommand(wchar_t* line, ScriptContext& context)
@@ -202,10 +211,12 @@ DWORD DispatchCommand(wchar_t* line, ScriptContext& context)
             wchar_t* args = line + 4;
             while (*args == L' ' || *args == L'\t')
                 ++args;
+            if (commandInterceptor && row.actsOnMachine)
+                return commandInterceptor(row.name, args);
             return row.handler(line, args, context);
         }
     }
-    return OpenFilesByPattern(line);
+    return commandInterceptor ? commandInterceptor(L"", line) : OpenFilesByPattern(line);
 }
 
 // Runs each ';'-separated piece of 'args' in turn; the last piece's result is the result.

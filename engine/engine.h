@@ -51,6 +51,10 @@ bool IsTraceEnabled();
 void WriteTrace(const wchar_t* text);
 
 // dispatcher.cpp
+// When set (by test harnesses), commands that act on the machine, and lines without a
+// keyword (keyword ""), go to it instead of their handlers; flow control still runs.
+using CommandInterceptor = DWORD (*)(const wchar_t* keyword, wchar_t* args);
+extern CommandInterceptor commandInterceptor;
 [[nodiscard]] DWORD DispatchCommand(wchar_t* line, ScriptContext& context);
 [[nodiscard]] DWORD RunBatch(wchar_t* args, ScriptContext& context);
 struct BlankDialogTemplate {

@@ -112,3 +112,25 @@ TEST(BlankDialog, TemplateFields)
 }
 
 } // namespace
+
+namespace {
+
+std::wstring intercepted;
+
+DWORD Record(const wchar_t* keyword, wchar_t* args)
+{
+    intercepted += std::wstring(keyword) + L"(" + args + L")";
+    return 77;
+}
+
+TEST(Dispatcher, InterceptorSeesCommandsThatActOnTheMachine)
+{
+    intercepted.clear();
+    commandInterceptor = Record;
+    DWORD result = test::Run(L"EVAL 1=x\nFILE a,b\nWAIT 99999999\nC:\\doc.txt\nIFEX 1,EVAL x=1");
+    commandInterceptor = nullptr;
+    EXPECT_EQ(result, 77u);     // IFEX passes on the result of the interceptor's last line
+    EXPECT_EQ(intercepted, L"FILE(a\x01" L"b)WAIT(99999999)(C:\\doc.txt)");
+}
+
+} // namespace
