@@ -6,7 +6,15 @@
 DWORD CreatePathDirectories(wchar_t* path);
 
 // file_ops.cpp
+// What FILE hands to CopyMatchingFile through EnumerateFiles. During a recursive copy
+// 'destination' points at the destination folder of the folder being searched.
+struct CopyRequest {
+    bool recursive;
+    const wchar_t* nameFilter;
+    const wchar_t* destination;
+};
 [[nodiscard]] DWORD FileOperation(wchar_t* args);
+[[nodiscard]] DWORD CopyMatchingFile(void* request, const wchar_t* folder, const WIN32_FIND_DATAW& found);
 
 // shortcut.cpp
 [[nodiscard]] DWORD CreateShortcut(wchar_t* args);
@@ -20,5 +28,7 @@ DWORD CreatePathDirectories(wchar_t* path);
 [[nodiscard]] DWORD SetDisplayOrientation(wchar_t* args);
 
 // messages.cpp
+using PlaySoundCall = BOOL (*)(const wchar_t* sound, HMODULE module, DWORD flags);
+extern PlaySoundCall playSoundCall;     // PlaySoundW unless a test has put a recorder in
 [[nodiscard]] DWORD ShowMessageBox(wchar_t* args);
 [[nodiscard]] DWORD PlaySoundFile(wchar_t* args);

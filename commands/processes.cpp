@@ -1,8 +1,223 @@
 #include "commands/commands.h"
+#include "engine/engine.h"
+#include "platform/power.h"
+#include "ui/ui.h"
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <cstdlib>
 
-DWORD ExecuteProgram(wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD KillProcesses(wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD ShutDownDevice(wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD SendKeys(wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD PostWindowMessage(wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD SetDisplayOrientation(wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
+namespace {
+
+constexpr DWORD HARD_RESET_CODE = 0x01012048;
+constexpr DWORD SUSPEND_CODE = 0x01012000;
+
+BOOL SoftReset(const wchar_t*)
+{
+    return deviceCalls.kernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+}
+
+BOOL CleanReset(const wchar_t* args)
+{
+    deviceCalls.setCleanRebootFlag();
+    return SoftReset(args);
+}
+
+// "H" uses the usual hard-reset code; "H0<digits>" supplies the device maker's own.
+BOOL HardReset(const wchar_t* args)
+{
+    DWORD code = args[1] == L'0' ? static_cast<DWORD>(_wtol(args + 1)) : HARD_RESET_CODE;
+    deviceCalls.kernelIoControl(code, nullptr, 0, nullptr, 0, nullptr);
+    return CleanReset(args);
+}
+
+// The power key's result is not known, so it always counts as done.
+BOOL PressPowerKey(const wchar_t*)
+{
+    deviceCalls.keyEvent(VK_OFF, 0, KEYEVENTF_SILENT, 0);
+    deviceCalls.keyEvent(VK_OFF, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
+    return TRUE;
+}
+
+BOOL PowerOff(const wchar_t*)
+{
+    return deviceCalls.exitWindows(EWX_POWEROFF, 0);
+}
+
+BOOL Suspend(const wchar_t*)
+{
+    return deviceCalls.powerOffSystem();
+}
+
+BOOL SuspendWithCode(const wchar_t* args)
+{
+    deviceCalls.kernelIoControl(SUSPEND_CODE, nullptr, 0, nullptr, 0, nullptr);
+    return Suspend(args);
+}
+
+BOOL Reboot(const wchar_t*)
+{
+    return deviceCalls.exitWindows(EWX_REBOOT, 0);
+}
+
+struct ShutdownMode {
+    wchar_t letter;
+    BOOL (*run)(const wchar_t* args);     // the value of the chain's last call
+};
+
+// Any other letter, or none, reboots.
+constexpr ShutdownMode SHUTDOWN_MODES[] = {
+    {L'R', SoftReset}, {L'C', CleanReset}, {L'H', HardReset},      {L'K', PressPowerKey},
+    {L'P', PowerOff},  {L'G', Suspend},    {L'S', SuspendWithCode},
+};
+
+// A POST parameter: "$text" passes the text's address, anything else skips its type mark
+// (usually '#') and passes the number after it; an empty argument gives 0.
+LPARAM MessageParameter(wchar_t* argument)
+{
+    if (!*argument)
+        return 0;
+    if (*argument == L'$')
+        return reinterpret_cast<LPARAM>(argument + 1);
+    return _wtol(argument + 1);
+}
+
+// A shell failure that leaves no error of its own must still not read as success.
+DWORD LastErrorOrNoAssociation()
+{
+    DWORD error = GetLastError();
+    return error ? error : ERROR_NO_ASSOCIATION;
+}
+
+} // namespace
+
+// EXEC [!]file[,parameters]: starts a program or opens a document and, without '!', waits
+// until the started process ends. The platform's error when the shell failed.
+DWORD ExecuteProgram(wchar_t* args)
+{
+    bool wait = *args != L'!';
+    if (!wait)
+        ++args;
+    wchar_t* separator = wcschr(args, ARG_SEPARATOR);
+    if (separator)
+        *separator = 0;
+    SHELLEXECUTEINFOW request = {};
+    request.cbSize = sizeof request;
+    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    request.hwnd = consoleWindow;
+    request.lpFile = args;
+    request.lpParameters = separator ? separator + 1 : nullptr;
+    request.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&request))
+        return LastErrorOrNoAssociation();
+    if (!request.hProcess)
+        return ERROR_SUCCESS;           // a document handed to a program that was running already
+    if (wait)
+        WaitForSingleObject(request.hProcess, INFINITE);
+    CloseHandle(request.hProcess);
+    return ERROR_SUCCESS;
+}
+
+// KILL prefix: terminates every process whose executable name starts with 'args' (ASCII
+// case ignored), except this one. 0 when one was terminated, otherwise 1. An empty
+// prefix would match every process on the machine and is refused.
+DWORD KillProcesses(wchar_t* args)
+{
+    size_t prefixLength = wcslen(args);
+    if (!prefixLength)
+        return ERROR_INVALID_PARAMETER;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 1;
+    DWORD self = GetCurrentProcessId();
+    bool terminated = false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self || MatchPrefixNoCase(args, entry.szExeFile) != prefixLength)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        if (TerminateProcess(process, 0))
+            terminated = true;
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return terminated ? ERROR_SUCCESS : 1;
+}
+
+// SHUT mode: resets, powers off or suspends through the platform (see SHUTDOWN_MODES).
+// 0 when the last call of the mode's chain reported success, 1 when it failed.
+DWORD ShutDownDevice(wchar_t* args)
+{
+    wchar_t letter = args[0] >= L'a' && args[0] <= L'z' ? static_cast<wchar_t>(args[0] - 32) : args[0];
+    BOOL (*run)(const wchar_t*) = Reboot;
+    for (const auto& mode : SHUTDOWN_MODES)
+        if (mode.letter == letter)
+            run = mode.run;
+    return run(args) ? ERROR_SUCCESS : 1;
+}
+
+// SEND key[,key...]: each key is a decimal virtual-key code, pressed and released; a
+// trailing '_' only presses it, a trailing '^' only releases it. 1 when the last code is 0.
+DWORD SendKeys(wchar_t* args)
+{
+    BYTE key = 0;
+    wchar_t* item = args;
+    for (wchar_t* p = args;; ++p) {
+        if (*p && *p != ARG_SEPARATOR)
+            continue;
+        key = static_cast<BYTE>(_wtol(item));
+        wchar_t last = p > item ? p[-1] : 0;
+        if (last != L'^')
+            deviceCalls.keyEvent(key, 0, 0, 0);
+        if (last != L'_')
+            deviceCalls.keyEvent(key, 0, KEYEVENTF_KEYUP, 0);
+        if (!*p)
+            break;
+        item = p + 1;
+    }
+    return key ? ERROR_SUCCESS : 1;
+}
+
+// POST [=]window,message[,wParam[,lParam]]: posts, or with '=' sends, a message to the
+// top-level window of that class ('$' for all of them). The platform call's value.
+DWORD PostWindowMessage(wchar_t* args)
+{
+    bool send = *args == L'=';
+    if (send)
+        ++args;
+    wchar_t* message = wcschr(args, ARG_SEPARATOR);
+    if (!message)
+        return static_cast<DWORD>(E_INVALIDARG);
+    *message++ = 0;
+    HWND window = *args == L'$' ? HWND_BROADCAST : FindWindowW(args, nullptr);
+    if (!window)
+        return 0;       // posted to no window, the message would land in this thread's own queue
+    wchar_t* first = CutAtSeparator(message);
+    wchar_t* second = CutAtSeparator(first);
+    CutAtSeparator(second);
+    auto number = static_cast<UINT>(_wtol(message));
+    auto wParam = static_cast<WPARAM>(MessageParameter(first));
+    LPARAM lParam = MessageParameter(second);
+    if (send)
+        return static_cast<DWORD>(SendMessageW(window, number, wParam, lParam));
+    return static_cast<DWORD>(PostMessageW(window, number, wParam, lParam));
+}
+
+// DISP [orientation]: sets the display orientation (DMDO_ values), or without an argument
+// switches between 0 and 90 degrees. The platform's DISP_CHANGE_ value.
+DWORD SetDisplayOrientation(wchar_t* args)
+{
+    DEVMODEW mode = {};
+    mode.dmSize = sizeof mode;
+    mode.dmFields = DM_DISPLAYORIENTATION;
+    LONG result = deviceCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_TEST, nullptr);
+    if (result != DISP_CHANGE_SUCCESSFUL)
+        return static_cast<DWORD>(result);
+    if (*args)
+        mode.dmDisplayOrientation = static_cast<DWORD>(_wtol(args));
+    else
+        mode.dmDisplayOrientation = mode.dmDisplayOrientation == DMDO_DEFAULT ? DMDO_90 : DMDO_DEFAULT;
+    return static_cast<DWORD>(deviceCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_RESET, nullptr));
+}

@@ -1,0 +1,35 @@
+// Power, reset, key and display calls: one seam that the SHUT, SEND and DISP commands go
+// through, so that tests can put a recorder in place of calls that would reset, power off
+// or suspend the machine, press keys in another program or rotate the screen.
+#pragma once
+#include <windows.h>
+
+// Control codes and flags of the handheld platform; the desktop headers lack them.
+constexpr DWORD IOCTL_HAL_REBOOT = 0x0101003C;
+constexpr BYTE VK_OFF = 0xDF;
+constexpr DWORD KEYEVENTF_SILENT = 0x4;   // no key click; the desktop reads this bit as KEYEVENTF_UNICODE
+
+// power.cpp
+// Sends a control code to the hardware layer. The desktop has no hardware layer to reset
+// through: it returns FALSE with ERROR_NOT_SUPPORTED.
+BOOL KernelIoControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize, DWORD* returned);
+// Marks the next restart as a clean boot (the object store is wiped). Desktop: FALSE with
+// ERROR_NOT_SUPPORTED.
+BOOL SetCleanRebootFlag();
+// Suspends the device through the window system. Desktop: FALSE with ERROR_NOT_SUPPORTED.
+BOOL GwesPowerOffSystem();
+// ExitWindowsEx after enabling the shutdown privilege for this process, which the desktop
+// requires for a reboot or power-off.
+BOOL ExitWindowsWithPrivilege(UINT flags, DWORD reason);
+
+struct DeviceCalls {
+    BOOL (*kernelIoControl)(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize, DWORD* returned);
+    BOOL (*setCleanRebootFlag)();
+    BOOL (*powerOffSystem)();
+    BOOL (*exitWindows)(UINT flags, DWORD reason);
+    void (*keyEvent)(BYTE key, BYTE scan, DWORD flags, ULONG_PTR extra);
+    LONG (*changeDisplaySettings)(const wchar_t* device, DEVMODEW* mode, HWND window, DWORD flags, void* parameter);
+};
+
+// The calls in use; the platform's own unless a test has replaced them.
+extern DeviceCalls deviceCalls;

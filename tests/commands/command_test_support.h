@@ -1,0 +1,30 @@
+// Helpers of the system-command tests: the device-call recorder guard and display checks.
+#pragma once
+#include "platform/power.h"
+#include <string>
+
+namespace test {
+
+// Puts the platform's device calls back when the test ends, whatever it replaced.
+struct DeviceCallsGuard {
+    DeviceCalls saved = deviceCalls;
+    ~DeviceCallsGuard() { deviceCalls = saved; }
+};
+
+// True when windows can be created (under Xvfb); without a display Wine cannot show them.
+inline bool HasDisplay()
+{
+    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (!probe)
+        return false;
+    DestroyWindow(probe);
+    return true;
+}
+
+// A name no other process in the session has, for window classes and program copies.
+inline std::wstring UniqueName(const wchar_t* stem)
+{
+    return stem + std::to_wstring(GetCurrentProcessId()) + L"x" + std::to_wstring(GetTickCount());
+}
+
+} // namespace test

@@ -1,0 +1,215 @@
+#include "commands/commands.h"
+#include "engine/engine.h"
+#include "support/test_support.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+
+namespace {
+
+DWORD RunFile(const std::wstring& argument)
+{
+    return test::Run(L"FILE " + argument);
+}
+
+bool IsReadOnly(const std::wstring& path)
+{
+    return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+struct WriteCase {
+    const char* before;         // nullptr: no file yet
+    const wchar_t* operation;   // follows the file's path
+    std::string after;
+    DWORD result;
+    int line;
+};
+#define WRITE_CASE(b, o, a, r) {b, o, a, r, __LINE__}
+
+const WriteCase WRITE_CASES[] = {
+    WRITE_CASE(nullptr, L"< hello", "hello", 0),
+    WRITE_CASE(nullptr, L"<hello", "ello", 0),                 // the unit after '<' is the mode, never text
+    WRITE_CASE("old", L"< new", "new", 0),
+    WRITE_CASE("old", L"<=new", "oldnew", 0),
+    WRITE_CASE("old", L"<", "", 1),                            // nothing to write: truncated, 1
+    WRITE_CASE("old", L"< ", "", 1),
+    WRITE_CASE("old", L"<=", "old", 1),
+    WRITE_CASE(nullptr, L"< a<b{c>d->e;f\\", "a<b{c>d->e;f\\", 0),   // later operators are text
+    WRITE_CASE(nullptr, L"< a%,b", "a,b", 0),
+    WRITE_CASE(nullptr, L"{ hi", test::Utf16Bytes(L"hi"), 0),
+    WRITE_CASE("ab", L"{=hi", "ab" + test::Utf16Bytes(L"hi"), 0),
+    WRITE_CASE("ab", L"{", "", 1),
+    WRITE_CASE(nullptr, L"{ \x4e2d", test::Utf16Bytes(L"\x4e2d"), 0),
+};
+
+TEST(FileWrite, AnsiAndUtf16Texts)
+{
+    for (const auto& c : WRITE_CASES) {
+        test::TempFolder folder;
+        std::wstring path = folder / L"out.txt";
+        if (c.before)
+            test::WriteBytes(path, c.before);
+        EXPECT_EQ(RunFile(path + c.operation), c.result) << "case at line " << c.line;
+        EXPECT_EQ(test::ReadBytes(path), c.after) << "case at line " << c.line;
+    }
+}
+
+TEST(FileWrite, AnsiTextLimitIs1024Bytes)
+{
+    test::TempFolder folder;
+    std::wstring path = folder / L"out.txt";
+    EXPECT_EQ(RunFile(path + L"< " + std::wstring(1024, L'a')), 0u);
+    EXPECT_EQ(test::ReadBytes(path), std::string(1024, 'a'));
+    EXPECT_EQ(RunFile(path + L"< " + std::wstring(1025, L'b')), 1u);
+    EXPECT_TRUE(test::Exists(path));
+    EXPECT_EQ(test::ReadBytes(path), "");                         // overwrite left it empty
+}
+
+TEST(FileWrite, NoFolderIsCreated)
+{
+    test::TempFolder folder;
+    EXPECT_EQ(RunFile(folder / L"missing\\out.txt< text"), 1u);
+    EXPECT_FALSE(test::Exists(folder / L"missing"));
+}
+
+TEST(FileDelete, ListsWildcardsAndArrow)
+{
+    test::TempFolder folder;
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.tmp", L"e.tmp", L"keep.log"})
+        test::WriteBytes(folder / name, "x");
+    EXPECT_EQ(RunFile(folder / L"a.txt;" + folder / L"b.txt->" + folder / L"c.txt"), 0u);
+    EXPECT_FALSE(test::Exists(folder / L"a.txt"));
+    EXPECT_FALSE(test::Exists(folder / L"b.txt"));
+    EXPECT_TRUE(test::Exists(folder / L"c.txt"));                  // after "->": ignored
+    EXPECT_EQ(RunFile(folder / L"*.tmp->"), 0u);
+    EXPECT_FALSE(test::Exists(folder / L"d.tmp"));
+    EXPECT_FALSE(test::Exists(folder / L"e.tmp"));
+    EXPECT_TRUE(test::Exists(folder / L"keep.log"));
+    EXPECT_NE(RunFile(folder / L"never-there.txt"), 0u);
+}
+
+TEST(FileDelete, ListFillingTheWholeLineBuffer)
+{
+    test::TempFolder folder;
+    std::wstring path = folder / L"z.txt";
+    test::WriteBytes(path, "x");
+    std::wstring line(LINE_BUFFER_CHARS - 1, L';');               // the terminator is the buffer's last unit
+    line.replace(0, path.size(), path);
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(0);
+    EXPECT_EQ(FileOperation(buffer.data()), 0u);
+    EXPECT_FALSE(test::Exists(path));
+}
+
+TEST(FileCreatePath, EveryLevelAndAlwaysZero)
+{
+    test::TempFolder folder;
+    EXPECT_EQ(RunFile(folder / L"a\\b\\c\\"), 0u);
+    EXPECT_TRUE(GetFileAttributesW((folder / L"a\\b\\c").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    test::WriteBytes(folder / L"file", "x");
+    EXPECT_EQ(RunFile(folder / L"file\\sub\\"), 0u);               // cannot be made below a file
+    EXPECT_FALSE(test::Exists(folder / L"file\\sub"));
+}
+
+// The names FindFirstFile visits for 'pattern', in its order.
+std::vector<std::wstring> PlatformOrder(const std::wstring& pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST(FileCopy, WildcardIntoFolder)
+{
+    test::TempFolder folder;
+    CreateDirectoryW((folder / L"src").c_str(), nullptr);
+    CreateDirectoryW((folder / L"src\\sub").c_str(), nullptr);
+    test::WriteBytes(folder / L"src\\a.txt", "A");
+    test::WriteBytes(folder / L"src\\b.TXT", "B");
+    test::WriteBytes(folder / L"src\\c.log", "C");
+    test::WriteBytes(folder / L"src\\sub\\d.txt", "D");
+    EXPECT_EQ(RunFile(folder / L"src\\*.txt>" + folder / L"dst\\new\\"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"dst\\new\\a.txt"), "A");
+    EXPECT_EQ(test::ReadBytes(folder / L"dst\\new\\b.TXT"), "B");      // the platform's matching ignores case
+    EXPECT_FALSE(test::Exists(folder / L"dst\\new\\c.log"));
+    EXPECT_FALSE(test::Exists(folder / L"dst\\new\\sub"));            // no descent without '!'
+    EXPECT_EQ(RunFile(folder / L"src\\c.log=>" + folder / L"dst\\"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"dst\\c.log"), "C");
+    EXPECT_EQ(RunFile(folder / L"src\\*.zip>" + folder / L"dst\\"), RESULT_NO_FILE);
+    EXPECT_EQ(RunFile(folder / L"nowhere\\*>" + folder / L"dst\\"), RESULT_NO_FILE);
+}
+
+TEST(FileCopy, LastFileWinsOnPlainDestination)
+{
+    test::TempFolder folder;
+    for (const wchar_t* name : {L"x1.dat", L"x2.dat", L"x3.dat"})
+        test::WriteBytes(folder / name, test::Utf8(name));
+    auto order = PlatformOrder(folder / L"x*.dat");
+    ASSERT_EQ(order.size(), 3u);
+    EXPECT_EQ(RunFile(folder / L"x*.dat>" + folder / L"one.dat"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"one.dat"), test::Utf8(order.back()));
+}
+
+TEST(FileCopy, RecursiveRecreatesTreeWithCaseSensitiveFilter)
+{
+    test::TempFolder folder;
+    for (const wchar_t* sub : {L"src", L"src\\sub", L"src\\sub\\deep", L"src\\.hidden", L"src\\empty"})
+        CreateDirectoryW((folder / sub).c_str(), nullptr);
+    for (const wchar_t* file : {L"src\\a.txt", L"src\\up.TXT", L"src\\z.txt", L"src\\sub\\c.txt",
+                                L"src\\sub\\.dot.txt", L"src\\sub\\deep\\d.txt", L"src\\.hidden\\e.txt"})
+        test::WriteBytes(folder / file, test::Utf8(file));
+    RunFile(L"!" + folder / L"src\\*.txt>" + folder / L"dst\\");     // the last entry's result: order-dependent
+    for (const wchar_t* file : {L"a.txt", L"z.txt", L"sub\\c.txt", L"sub\\.dot.txt", L"sub\\deep\\d.txt"})
+        EXPECT_EQ(test::ReadBytes(folder / L"dst\\" + file), test::Utf8(std::wstring(L"src\\") + file)) << test::Utf8(file);
+    EXPECT_FALSE(test::Exists(folder / L"dst\\up.TXT"));             // '!' filters by exact case
+    EXPECT_FALSE(test::Exists(folder / L"dst\\.hidden"));            // folders beginning with '.' are skipped
+    EXPECT_TRUE(test::Exists(folder / L"dst\\empty"));               // every other folder is recreated
+    EXPECT_FALSE(test::Exists(folder / L"dst\\sub\\z.txt"));         // destination restored after a descent
+}
+
+TEST(FileCopy, DescentRestoresDestination)
+{
+    test::TempFolder folder;
+    CreateDirectoryW((folder / L"sub").c_str(), nullptr);
+    test::WriteBytes(folder / L"sub\\f.txt", "F");
+    std::wstring destination = folder / L"out\\";
+    CopyRequest request{true, L"*", destination.c_str()};
+    WIN32_FIND_DATAW found = {};
+    found.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    wcscpy(found.cFileName, L"sub");
+    EXPECT_EQ(CopyMatchingFile(&request, folder.path().c_str(), found), 0u);
+    EXPECT_EQ(request.destination, destination.c_str());
+    EXPECT_EQ(test::ReadBytes(folder / L"out\\sub\\f.txt"), "F");
+}
+
+TEST(FileCopy, ReadOnlyDestinationIsOverwritten)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"new.txt", "new");
+    test::WriteBytes(folder / L"old.txt", "old");
+    SetFileAttributesW((folder / L"old.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(RunFile(folder / L"new.txt>" + folder / L"old.txt"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"old.txt"), "new");
+    EXPECT_FALSE(IsReadOnly(folder / L"old.txt"));
+}
+
+TEST(FileCopy, FailuresHaveCodes)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"a.txt", "A");
+    CreateDirectoryW((folder / L"dir").c_str(), nullptr);
+    EXPECT_EQ(RunFile(folder / L"a.txt>" + folder / L"dir"), static_cast<DWORD>(ERROR_ACCESS_DENIED));   // write fails
+    std::wstring longFolder = folder / (std::wstring(200, L'd') + L"\\" + std::wstring(60, L'e') + L"\\");
+    EXPECT_EQ(RunFile(folder / L"a.txt>" + longFolder), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    HANDLE locked = CreateFileW((folder / L"a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(RunFile(folder / L"a.txt>" + folder / L"b.txt"), static_cast<DWORD>(E_OUTOFMEMORY));   // unreadable source
+    CloseHandle(locked);
+}
+
+} // namespace
