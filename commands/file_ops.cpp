@@ -86,22 +86,6 @@ DWORD WriteText(wchar_t* path, wchar_t* mark, bool ansi)
     return WriteFileBytes(path, data, byteCount, append) ? ERROR_SUCCESS : 1;
 }
 
-// Replaces 'path' with 'data'. Returns 0, or the platform's error of the open or write.
-DWORD ReplaceFileContent(const wchar_t* path, const void* data, DWORD byteCount)
-{
-    HANDLE file = OpenFileForAccess(path, GENERIC_WRITE);
-    if (!file)
-        return LastErrorOr(ERROR_OPEN_FAILED);
-    DWORD written = 0;
-    DWORD result = ERROR_SUCCESS;
-    if (!WriteFile(file, data, byteCount, &written, nullptr))
-        result = LastErrorOr(ERROR_WRITE_FAULT);
-    else if (written != byteCount)
-        result = ERROR_WRITE_FAULT;
-    CloseHandle(file);
-    return result;
-}
-
 void ClearReadOnly(const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
@@ -109,17 +93,64 @@ void ClearReadOnly(const wchar_t* path)
         SetFileAttributesW(path, attributes.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-// Copies one file's bytes over 'target' (attributes and times are not carried over).
-// A source that cannot be read gives E_OUTOFMEMORY.
+constexpr DWORD COPY_CHUNK_BYTES = 64 * 1024;
+
+// True when 'path' names the very file 'opened' is open on (a copy onto itself).
+bool IsSameFile(HANDLE opened, const wchar_t* path)
+{
+    HANDLE other = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    bool same = GetFileInformationByHandle(opened, &a) && GetFileInformationByHandle(other, &b) &&
+                a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
+// Streams the source into the target in fixed-size chunks, so memory does not grow with
+// the file. Returns 0, or the platform's error of the open, read or write.
+DWORD CopyOpenFile(HANDLE source, const wchar_t* target)
+{
+    HANDLE output = OpenFileForAccess(target, GENERIC_WRITE);
+    if (!output)
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    char chunk[COPY_CHUNK_BYTES];
+    DWORD result = ERROR_SUCCESS;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr)) {
+            result = LastErrorOr(ERROR_READ_FAULT);
+            break;
+        }
+        if (!read)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(output, chunk, read, &written, nullptr) || written != read) {
+            result = LastErrorOr(ERROR_WRITE_FAULT);
+            break;
+        }
+    }
+    CloseHandle(output);
+    return result;
+}
+
+// Copies one file's bytes over 'target' (attributes and times are not carried over; a
+// read-only target is overwritten). A source that cannot be opened gives E_OUTOFMEMORY,
+// as when it could not be read into memory; a file copied onto itself is left as it is.
 DWORD CopyFileBytes(const wchar_t* source, const wchar_t* target)
 {
-    DWORD byteCount = MAXDWORD;     // no limit
-    void* bytes = ReadFileBytes(source, &byteCount, nullptr);
-    if (!bytes)
+    HANDLE input = OpenFileForAccess(source, GENERIC_READ);
+    if (!input)
         return static_cast<DWORD>(E_OUTOFMEMORY);
-    ClearReadOnly(target);
-    DWORD result = ReplaceFileContent(target, bytes, byteCount);
-    free(bytes);
+    DWORD result = ERROR_SUCCESS;
+    if (!IsSameFile(input, target)) {
+        ClearReadOnly(target);
+        result = CopyOpenFile(input, target);
+    }
+    CloseHandle(input);
     return result;
 }
 

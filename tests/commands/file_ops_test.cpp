@@ -213,3 +213,25 @@ TEST(FileCopy, FailuresHaveCodes)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FileCopy, LargeFileArrivesWholeAndSelfCopyKeepsIt)
+{
+    test::TempFolder folder;
+    std::string bytes;
+    for (int i = 0; i < 300000; ++i)               // several copy chunks and a partial one
+        bytes.push_back(static_cast<char>(i * 7 + i / 251));
+    test::WriteBytes(folder / L"big.bin", bytes);
+    EXPECT_EQ(RunFile(folder / L"big.bin>" + folder / L"copy.bin"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"copy.bin"), bytes);
+    test::WriteBytes(folder / L"copy.bin", std::string(400000, 'x'));   // a longer target is replaced whole
+    EXPECT_EQ(RunFile(folder / L"big.bin>" + folder / L"copy.bin"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"copy.bin"), bytes);
+    EXPECT_EQ(RunFile(folder / L"big.bin>" + folder / L"big.bin"), 0u);   // onto itself: nothing lost
+    EXPECT_EQ(test::ReadBytes(folder / L"big.bin"), bytes);
+    EXPECT_EQ(RunFile(folder / L"*.bin>" + folder.path() + L"\\"), 0u);
+    EXPECT_EQ(test::ReadBytes(folder / L"big.bin"), bytes);
+}
+
+} // namespace
