@@ -1,6 +1,93 @@
+#include "engine/engine.h"
 #include "registry/registry.h"
+#include <cstdlib>
 
-DWORD CallDllExport(wchar_t*, wchar_t*)
+namespace {
+
+constexpr size_t MAX_EXPORT_ARGUMENTS = 4;
+constexpr size_t EXPORT_NAME_BYTES = 1024;
+const DWORD NO_INTERFACE = static_cast<DWORD>(E_NOINTERFACE);
+
+// Arguments travel as pointer-sized values so that a text argument is a whole pointer.
+using ExportArgument = INT_PTR;
+
+struct ExportCall {
+    const wchar_t* name;
+    ExportArgument arguments[MAX_EXPORT_ARGUMENTS];
+    size_t count;
+};
+
+// "#n" is the number n (sign-extended), anything else a pointer to the argument's text.
+ExportArgument ConvertArgument(wchar_t* text)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (text[0] == L'#')
+        return static_cast<ExportArgument>(_wtol(text + 1));
+    return reinterpret_cast<ExportArgument>(text);
+}
+
+// Cuts "name[,a1[,a2[,a3[,a4]]]]" at its first four separators in place; later separators
+// stay in the fourth argument. An empty rest calls DllRegisterServer.
+ExportCall SplitExportCall(wchar_t* rest)
+{
+    ExportCall call{rest, {}, 0};
+    if (!*rest) {
+        call.name = L"DllRegisterServer";
+        return call;
+    }
+    wchar_t* texts[MAX_EXPORT_ARGUMENTS];
+    wchar_t* piece = rest;
+    while (call.count < MAX_EXPORT_ARGUMENTS) {
+        wchar_t* separator = wcschr(piece, ARG_SEPARATOR);
+        if (!separator)
+            break;
+        *separator = 0;
+        piece = separator + 1;
+        texts[call.count++] = piece;
+    }
+    for (size_t i = 0; i < call.count; ++i)
+        call.arguments[i] = ConvertArgument(texts[i]);
+    return call;
+}
+
+// Calls the export with exactly as many arguments as were given, so that the callee's
+// own convention holds on every platform; the low 32 bits of its return value count.
+DWORD InvokeExport(FARPROC address, const ExportCall& call)
+{
+    using Export0 = DWORD(WINAPI*)();
+    using Export1 = DWORD(WINAPI*)(ExportArgument);
+    using Export2 = DWORD(WINAPI*)(ExportArgument, ExportArgument);
+    using Export3 = DWORD(WINAPI*)(ExportArgument, ExportArgument, ExportArgument);
+    using Export4 = DWORD(WINAPI*)(ExportArgument, ExportArgument, ExportArgument, ExportArgument);
+    auto untyped = reinterpret_cast<void (*)()>(address);
+    const ExportArgument* a = call.arguments;
+    switch (call.count) {
+    case 0: return reinterpret_cast<Export0>(untyped)();
+    case 1: return reinterpret_cast<Export1>(untyped)(a[0]);
+    case 2: return reinterpret_cast<Export2>(untyped)(a[0], a[1]);
+    case 3: return reinterpret_cast<Export3>(untyped)(a[0], a[1], a[2]);
+    default: return reinterpret_cast<Export4>(untyped)(a[0], a[1], a[2], a[3]);
+    }
+}
+
+} // namespace
+
+// CDLL and the action for .dll/.ocx/.ax files: loads 'library', calls the export named
+// by 'rest' (DllRegisterServer when empty) and frees the library again, so every call
+// starts fresh. E_NOINTERFACE when the library or the export cannot be found.
+DWORD CallDllExport(wchar_t* library, wchar_t* rest)
+{
+    ExportCall call = SplitExportCall(rest);
+    char exportName[EXPORT_NAME_BYTES];
+    if (!WideCharToMultiByte(CP_ACP, 0, call.name, -1, exportName, EXPORT_NAME_BYTES, nullptr, nullptr))
+        return NO_INTERFACE;    // longer than any name the lookup could find
+    DWORD previousMode;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    HMODULE module = LoadLibraryW(library);
+    SetThreadErrorMode(previousMode, nullptr);
+    if (!module)
+        return NO_INTERFACE;
+    FARPROC address = GetProcAddress(module, exportName);
+    DWORD result = address ? InvokeExport(address, call) : NO_INTERFACE;
+    FreeLibrary(module);
+    return result;
 }

@@ -1,6 +1,50 @@
 // The registry layer and REGX, .reg import, file-type association and library registration.
 #pragma once
 #include <windows.h>
+#include <cstddef>
+
+constexpr size_t REGISTRY_ROOT_COUNT = 8;
+constexpr size_t REGISTRY_PREFIX_CHARS = 20;
+
+// A predefined root key and the exact, case-sensitive prefix that names it ("HKLM\").
+struct RegistryRoot {
+    HKEY root;
+    wchar_t prefix[REGISTRY_PREFIX_CHARS];
+};
+
+// registry_layer.cpp
+extern const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT];
+
+// Matches the first row of RegistryRoots whose whole prefix begins the text at 'position'
+// and moves 'position' past it. Returns nullptr, with 'position' unchanged, when none does.
+HKEY ParseRegistryRoot(const wchar_t*& position);
+HKEY ParseRegistryRoot(wchar_t*& position);
+
+// Opens 'path' below 'parent', creating it and its missing parents; '*key' is nullptr on failure.
+[[nodiscard]] DWORD CreateRegistryKey(HKEY parent, const wchar_t* path, REGSAM access, HKEY* key);
+// The same, for callers that only need the handle: nullptr when the key cannot be opened.
+HKEY OpenRegistryKey(HKEY parent, const wchar_t* path, REGSAM access);
+void CloseRegistryKey(HKEY key);
+
+// Reads a value as text into 'buffer' and returns its length without the terminator. The
+// buffer always ends as a text; a missing value, or data with no room left for a
+// terminator, read as the empty text (0).
+DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD capacity);
+// Stores 'text' with its terminator as REG_SZ; a nullptr name is the default value.
+[[nodiscard]] DWORD WriteRegistryString(HKEY key, const wchar_t* name, const wchar_t* text);
+// The 32-bit value 'name', or 'defaultValue' when it is missing or cannot be read.
+DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue);
+
+// Deletes the key 'path' below 'root' with everything under it. An empty path, or one
+// starting with a backslash, is refused (E_INVALIDARG) so that no text can empty a root.
+[[nodiscard]] DWORD DeleteRegistryTree(HKEY root, const wchar_t* path);
+
+// Decodes "1f,2,AB CD" into bytes written over 'text' itself: each group's first two
+// characters make one byte (non-hex characters and the end count as 0), groups start after
+// each comma. Returns the number of bytes.
+DWORD DecodeHexList(wchar_t* text);
+// Reads hexadecimal digits up to the first other character; the low 32 bits are kept.
+DWORD ReadHexNumber(const wchar_t* text);
 
 // regx.cpp
 [[nodiscard]] DWORD RegistryCommand(wchar_t* args);

@@ -1,0 +1,142 @@
+#include "engine/engine.h"
+#include "registry/registry.h"
+
+// Searched in this order; the short forms come first, and no prefix begins another.
+const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT] = {
+    {HKEY_USERS, L"HKU\\"},
+    {HKEY_CURRENT_USER, L"HKCU\\"},
+    {HKEY_CLASSES_ROOT, L"HKCR\\"},
+    {HKEY_LOCAL_MACHINE, L"HKLM\\"},
+    {HKEY_USERS, L"HKEY_USERS\\"},
+    {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER\\"},
+    {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT\\"},
+    {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE\\"},
+};
+
+namespace {
+
+int HexNibble(wchar_t digit)
+{
+    if (digit >= L'0' && digit <= L'9')
+        return digit - L'0';
+    if (digit >= L'A' && digit <= L'F')
+        return digit - L'A' + 10;
+    if (digit >= L'a' && digit <= L'f')
+        return digit - L'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+HKEY ParseRegistryRoot(const wchar_t*& position)
+{
+    for (const auto& row : RegistryRoots) {
+        size_t length = wcslen(row.prefix);
+        if (MatchPrefix(position, row.prefix) >= length) {
+            position += length;
+            return row.root;
+        }
+    }
+    return nullptr;
+}
+
+HKEY ParseRegistryRoot(wchar_t*& position)
+{
+    const wchar_t* readable = position;
+    HKEY root = ParseRegistryRoot(readable);
+    position += readable - position;
+    return root;
+}
+
+DWORD CreateRegistryKey(HKEY parent, const wchar_t* path, REGSAM access, HKEY* key)
+{
+    *key = nullptr;
+    LSTATUS result = RegCreateKeyExW(parent, path, 0, nullptr, 0, access, nullptr, key, nullptr);
+    if (result != ERROR_SUCCESS)
+        *key = nullptr;
+    return static_cast<DWORD>(result);
+}
+
+HKEY OpenRegistryKey(HKEY parent, const wchar_t* path, REGSAM access)
+{
+    HKEY key;
+    (void)CreateRegistryKey(parent, path, access, &key);
+    return key;
+}
+
+void CloseRegistryKey(HKEY key)
+{
+    if (key)
+        RegCloseKey(key);
+}
+
+DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD capacity)
+{
+    constexpr DWORD LARGEST_CAPACITY = MAXDWORD / sizeof(wchar_t);
+    if (!capacity)
+        return 0;
+    if (capacity > LARGEST_CAPACITY)
+        capacity = LARGEST_CAPACITY;
+    buffer[0] = 0;
+    DWORD size = capacity * sizeof(wchar_t);
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
+        buffer[0] = 0;
+        return 0;
+    }
+    DWORD units = size / sizeof(wchar_t);
+    if (units && !buffer[units - 1])
+        return units - 1;
+    if (units < capacity) {         // also clears the half-written unit of an odd byte count
+        buffer[units] = 0;
+        return units;
+    }
+    buffer[0] = 0;
+    return 0;
+}
+
+DWORD WriteRegistryString(HKEY key, const wchar_t* name, const wchar_t* text)
+{
+    DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size));
+}
+
+DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue)
+{
+    DWORD value = defaultValue;
+    DWORD size = sizeof value;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+        return defaultValue;
+    return value;
+}
+
+DWORD DeleteRegistryTree(HKEY root, const wchar_t* path)
+{
+    if (!*path || *path == L'\\')       // the root itself, however it is written
+        return static_cast<DWORD>(E_INVALIDARG);
+    return static_cast<DWORD>(RegDeleteTreeW(root, path));
+}
+
+DWORD DecodeHexList(wchar_t* text)
+{
+    auto* bytes = reinterpret_cast<BYTE*>(text);
+    DWORD count = 0;
+    wchar_t* group = text;
+    while (*group) {
+        int high = HexNibble(group[0]);
+        int low = HexNibble(group[1]);
+        // Find the next group before writing: byte 0 lands on the unit just read.
+        wchar_t* comma = wcschr(group, L',');
+        wchar_t* next = comma ? comma + 1 : group + wcslen(group);
+        bytes[count++] = static_cast<BYTE>((high < 0 ? 0 : high) << 4 | (low < 0 ? 0 : low));
+        group = next;
+    }
+    return count;
+}
+
+DWORD ReadHexNumber(const wchar_t* text)
+{
+    DWORD value = 0;
+    for (int digit; (digit = HexNibble(*text)) >= 0; ++text)
+        value = value << 4 | static_cast<DWORD>(digit);
+    return value;
+}

@@ -1,0 +1,177 @@
+#include "engine/engine.h"
+#include "registry/registry.h"
+#include "registry_test_support.h"
+#include "support/test_support.h"
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using namespace regtest;
+
+constexpr DWORD NOT_REGISTRY = ERROR_NOT_REGISTRY_FILE;
+
+// Imports a writable copy of 'text' kept in 'buffer', so that a cursor can point into it.
+DWORD Import(std::vector<wchar_t>& buffer, const std::wstring& text, wchar_t** cursor)
+{
+    buffer.assign(text.begin(), text.end());
+    buffer.push_back(0);
+    return ImportRegistryText(buffer.data(), cursor);
+}
+
+DWORD Import(const std::wstring& text)
+{
+    std::vector<wchar_t> buffer;
+    return Import(buffer, text, nullptr);
+}
+
+struct ValueCase {
+    const wchar_t* text;        // one value line (it may continue) under the test key
+    const wchar_t* name;
+    DWORD type;
+    std::string bytes;
+    int line;
+};
+#define VALUE_CASE(t, n, y, b) {t, n, y, std::string(b, sizeof(b) - 1), __LINE__}
+
+const ValueCase VALUE_CASES[] = {
+    VALUE_CASE(L"\"d1\"=dword:0000000a", L"d1", REG_DWORD, "\x0a\0\0\0"),
+    VALUE_CASE(L"\"d2\"=DWORD:ffffffff", L"d2", REG_DWORD, "\xff\xff\xff\xff"),
+    VALUE_CASE(L"\"d3\"=dword:123456789", L"d3", REG_DWORD, "\x89\x67\x45\x23"),   // low 32 bits kept
+    VALUE_CASE(L"\"b1\"=hex:01,ff,7F", L"b1", REG_BINARY, "\x01\xff\x7f"),
+    VALUE_CASE(L"\"b2\"=hex:", L"b2", REG_BINARY, ""),
+    VALUE_CASE(L"\"b3\"=hex: 1,2", L"b3", REG_BINARY, "\x01\x20"),                 // blanks count as 0
+    VALUE_CASE(L"\"b4\"=hex:01,\\\r\n  02,\\\n03", L"b4", REG_BINARY, "\x01\x02\x03"),
+    VALUE_CASE(L"\"x2\"=hex(2):25,00,00,00", L"x2", REG_EXPAND_SZ, "%\0\0\0"),
+    VALUE_CASE(L"\"x7\"=hex(7):61,00,00,00,00,00", L"x7", REG_MULTI_SZ, "a\0\0\0\0\0"),
+    VALUE_CASE(L"\"xb\"=hex(b):01,02,03,04,05,06,07,08", L"xb", REG_QWORD, "\x01\x02\x03\x04\x05\x06\x07\x08"),
+    VALUE_CASE(L"\"m1\"=multi_sz:\"a\",\"b\"", L"m1", REG_MULTI_SZ, "a\0\0\0b\0\0\0\0\0"),
+    VALUE_CASE(L"\"s1\"=\"C:\\\\d\\n\"", L"s1", REG_SZ, "C\0:\0\\\0d\0n\0\0\0"),      // "\n" is the letter n
+    VALUE_CASE(L"\"s2\"=\"ab\\\r\n\"c\"", L"s2", REG_SZ, "a\0b\0\"\0c\0\0\0"),      // continuation starting with "
+    VALUE_CASE(L"\"s3\"=\"hex:41\"", L"s3", REG_BINARY, "\x41"),                   // markers are found inside data
+    VALUE_CASE(L"\"q\\\"=n\"=\"\"", L"q\"=n", REG_SZ, "\0\0"),
+    VALUE_CASE(L"\"mu\"=mui_sz:\"x\"", L"mu", 21, "x\0\0\0"),
+    VALUE_CASE(L"@=\"default\"", nullptr, REG_SZ, "d\0e\0f\0a\0u\0l\0t\0\0\0"),
+};
+
+TEST(RegImport, ValueLines)
+{
+    TestKey key(L"values");
+    for (const auto& c : VALUE_CASES) {
+        EXPECT_EQ(Import(L"[" + key.Long() + L"]\r\n" + c.text + L"\r\n"), 0u) << "case at line " << c.line;
+        auto value = ReadValue(HKEY_CURRENT_USER, key.path(), c.name);
+        EXPECT_EQ(value.type, c.type) << "case at line " << c.line;
+        EXPECT_EQ(value.bytes, c.bytes) << "case at line " << c.line;
+    }
+    // Skipped: "hex" without a colon, a name or data without its closing quote, no "=".
+    EXPECT_EQ(Import(WithKey(L"[{K}\\skip]\n\"h\"=\"a hex\"\n\"n=\"v\"\n\"d\"=\"v\n\"e\" \"v\"", key.Script())), 0u);
+    HKEY handle = OpenRegistryKey(HKEY_CURRENT_USER, (key.path() + L"\\skip").c_str(), KEY_READ);
+    DWORD values = 99;
+    RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    CloseRegistryKey(handle);
+    EXPECT_EQ(values, 0u);
+}
+
+TEST(RegImport, DeletesValuesAndKeys)
+{
+    TestKey key(L"delete");
+    ASSERT_EQ(Import(WithKey(L"[{K}]\r\n@=\"d\"\r\n\"gone\"=\"x\"\r\n\"kept\"=\"y\"\r\n[{K}\\sub\\deep]\r\n", key.Long())), 0u);
+    // The value line after [-...] has no key: a foreign line.
+    EXPECT_EQ(Import(WithKey(L"[{K}]\r\n\"gone\"=-\r\n@=-\r\n\"kept\"= -\r\n[-{K}\\sub]\r\n\"v\"=\"1\"", key.Long())),
+              NOT_REGISTRY);
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), L"gone").exists);
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), nullptr).exists);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"kept").exists);   // "-" not right after "="
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key.path() + L"\\sub"));
+}
+
+TEST(RegImport, KeyAndForeignLines)
+{
+    TestKey key(L"keys");
+    EXPECT_EQ(Import(WithKey(L"[{K}\\odd] \r\n\"v\"=\"1\"", key.Script())), 0u);   // the blank goes, not the "]"
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\odd]", L"v").exists);
+    EXPECT_EQ(Import(L"[hkcu\\" + key.path() + L"\\low]\r\n\"v\"=\"1\""), NOT_REGISTRY);   // roots are exact
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key.path() + L"\\low"));
+    EXPECT_EQ(Import(WithKey(L"[{K}]\r\nforeign\r\n\"last\"=\"1\"", key.Script())), NOT_REGISTRY);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"last").exists);   // without a cursor the import goes on
+    EXPECT_EQ(Import(L"[\r\n[]\r\n;comment\r\n\r\n   \t\r\n"), 0u);
+}
+
+TEST(RegImport, CursorStopsAtFirstForeignLine)
+{
+    TestKey key(L"cursor");
+    std::vector<wchar_t> text;
+    wchar_t* cursor = nullptr;
+    EXPECT_EQ(Import(text, WithKey(L"[{K}]\r\n\"a\"=\"1\"\r\n  \tEVAL x\r\n\"b\"=\"2\"", key.Script()), &cursor), NOT_REGISTRY);
+    EXPECT_EQ(std::wstring(cursor), L"EVAL x\r\n\"b\"=\"2\"");
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), L"b").exists);
+    EXPECT_EQ(Import(text, WithKey(L"[{K}]\r\n\"c\"=\"3\"\r\n", key.Script()), &cursor), 0u);
+    EXPECT_EQ(cursor, text.data() + text.size() - 1);
+}
+
+// A value line joined from many continuation lines has no length limit.
+TEST(RegImport, LongContinuedLine)
+{
+    TestKey key(L"longline");
+    std::wstring line = L"\"big\"=hex:";
+    std::string expected;
+    for (int i = 0; i < 6000; ++i) {
+        wchar_t group[16];
+        wsprintfW(group, i % 16 == 15 ? L"%02x,\\\r\n  " : L"%02x,", i & 0xFF);
+        line += group;
+        expected += static_cast<char>(i & 0xFF);
+    }
+    EXPECT_EQ(Import(L"[" + key.Script() + L"]\r\n" + line), 0u);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"big").bytes, expected);
+}
+
+struct SectionCase {
+    const wchar_t* script;
+    DWORD result;
+    const wchar_t* variable1;
+    int line;
+};
+#define SECTION_CASE(s, r, v) {s, r, v, __LINE__}
+
+const SectionCase SECTION_CASES[] = {
+    SECTION_CASE(L"EVAL 1=a\n[{K}]\n\"v\"=\"0\"", 0, L"a"),                         // a section at the end gives 0
+    SECTION_CASE(L"[{K}]\r\n\"v\"=\"1\"\r\n  EVAL 1=%x%,c,d\r\n", 0, L"1017,c\x01" L"d"),   // the next line runs as written
+    SECTION_CASE(L"EVAL 1=a\n  [{K}]\n;note\n\n\"w\"=\"1\"\n[{K}\\two]\n@=\"x\"\nEVAL 1=%1b", 0, L"ab"),
+    SECTION_CASE(L"%#005B{K}]\nEVAL 1=%x", 0, L"1017"),   // a "[" made by an escape is skipped, never re-run
+};
+
+TEST(RegImport, ScriptSections)
+{
+    TestKey key(L"section");
+    for (const auto& c : SECTION_CASES) {
+        ScriptVariables[1][0] = 0;
+        EXPECT_EQ(test::Run(WithKey(c.script, key.Script())), c.result) << "case at line " << c.line;
+        EXPECT_EQ(std::wstring(ScriptVariables[1]), c.variable1) << "case at line " << c.line;
+    }
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"v").bytes, TextBytes(L"1"));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\two", nullptr).bytes, TextBytes(L"x"));
+}
+
+TEST(RegImport, PercentAndCommaArePlainInSections)
+{
+    TestKey key(L"plain");
+    EXPECT_EQ(test::Run(WithKey(L"[{K}]\n\"p\"=\"%x,%1\"\n", key.Script())), 0u);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"p").bytes, TextBytes(L"%x,%1"));
+}
+
+TEST(RegImport, LoadsFilesWithEitherHeader)
+{
+    TestKey key(L"files");
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"five.reg", test::Utf16Bytes(L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[" +
+                                                            key.Long() + L"]\r\n\"five\"=dword:00000005\r\n"));
+    test::WriteBytes(folder / L"four.reg", test::Utf8(L"\r\n REGEDIT4\r\n[" + key.Long() + L"]\r\n\"four\"=\"4\""));
+    test::WriteBytes(folder / L"empty.reg", "REGEDIT4");
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"five.reg"), 0u);
+    EXPECT_EQ(test::Run(folder / L"four.reg"), 0u);         // a line without keyword imports by extension
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"empty.reg"), 0u);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"five").bytes, std::string("\x05\0\0\0", 4));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"four").bytes, TextBytes(L"4"));
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+#include "registry_test_support.h"
+#include "support/test_support.h"
+
+namespace regtest {
+
+TestKey::TestKey(const wchar_t* name)
+    : path_(L"Software\\VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + name)
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+}
+
+TestKey::~TestKey()
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+}
+
+StoredValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    StoredValue value{false, 0, {}};
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        value.exists = RegQueryValueExW(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()),
+                                        &size) == ERROR_SUCCESS;
+        value.bytes.resize(size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void SetValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const std::string& bytes)
+{
+    HKEY key;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+}
+
+std::wstring WithKey(std::wstring text, const std::wstring& key)
+{
+    for (size_t at = text.find(L"{K}"); at != std::wstring::npos; at = text.find(L"{K}", at + key.size()))
+        text.replace(at, 3, key);
+    return text;
+}
+
+std::string TextBytes(const std::wstring& text)
+{
+    return test::Utf16Bytes(text) + std::string(2, '\0');
+}
+
+} // namespace regtest

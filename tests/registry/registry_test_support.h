@@ -1,0 +1,35 @@
+// Helpers of the registry tests: a key of the test's own and reading values back.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace regtest {
+
+// HKCU\Software\VarnoltTest-<pid>-<name>, removed with everything below it before and after.
+class TestKey {
+public:
+    explicit TestKey(const wchar_t* name);
+    ~TestKey();
+    TestKey(const TestKey&) = delete;
+    TestKey& operator=(const TestKey&) = delete;
+    const std::wstring& path() const { return path_; }                   // below HKCU
+    std::wstring Script() const { return L"HKCU\\" + path_; }
+    std::wstring Long() const { return L"HKEY_CURRENT_USER\\" + path_; }
+
+private:
+    std::wstring path_;
+};
+
+struct StoredValue {
+    bool exists;
+    DWORD type;
+    std::string bytes;
+};
+
+StoredValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name);
+bool KeyExists(HKEY root, const std::wstring& path);
+void SetValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const std::string& bytes);
+std::wstring WithKey(std::wstring text, const std::wstring& key);      // every "{K}" replaced
+std::string TextBytes(const std::wstring& text);                       // UTF-16 with its terminator
+
+} // namespace regtest
