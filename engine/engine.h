@@ -70,6 +70,7 @@ bool CharEqualsNoCase(wchar_t a, wchar_t b);
 size_t MatchPrefix(const wchar_t* subject, const wchar_t* other);
 size_t MatchPrefixNoCase(const wchar_t* subject, const wchar_t* other);
 wchar_t* CutAtSeparator(wchar_t* text);
+int HexDigitValue(wchar_t digit);
 
 // conditions.cpp
 bool EvaluateCondition(wchar_t* condition);

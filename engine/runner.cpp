@@ -68,17 +68,6 @@ void AppendNumber(LineWriter& out, const wchar_t* format, DWORD value)
     AppendText(out, text);
 }
 
-int HexDigitValue(wchar_t digit)
-{
-    if (digit >= L'0' && digit <= L'9')
-        return digit - L'0';
-    if (digit >= L'A' && digit <= L'F')
-        return digit - L'A' + 10;
-    if (digit >= L'a' && digit <= L'f')
-        return digit - L'a' + 10;
-    return 0;
-}
-
 // Writes what the escape '%' + 'escape' stands for.
 void ExpandEscape(LineWriter& out, wchar_t escape, const ScriptContext& context)
 {
@@ -123,7 +112,8 @@ void ReadEscape(LineWriter& out, ScriptContext& context)
     for (int digit = 0; digit < 4; ++digit) {
         if (!*context.cursor)
             return;
-        value = value * 16 + HexDigitValue(*context.cursor++);
+        int digitValue = HexDigitValue(*context.cursor++);
+        value = value * 16 + (digitValue < 0 ? 0 : digitValue);   // a non-digit counts as 0
     }
     Append(out, static_cast<wchar_t>(value));
 }

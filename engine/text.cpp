@@ -39,3 +39,15 @@ wchar_t* CutAtSeparator(wchar_t* text)
     *separator = 0;
     return separator + 1;
 }
+
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(wchar_t digit)
+{
+    if (digit >= L'0' && digit <= L'9')
+        return digit - L'0';
+    if (digit >= L'A' && digit <= L'F')
+        return digit - L'A' + 10;
+    if (digit >= L'a' && digit <= L'f')
+        return digit - L'a' + 10;
+    return -1;
+}

@@ -13,21 +13,6 @@ const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT] = {
     {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE\\"},
 };
 
-namespace {
-
-int HexNibble(wchar_t digit)
-{
-    if (digit >= L'0' && digit <= L'9')
-        return digit - L'0';
-    if (digit >= L'A' && digit <= L'F')
-        return digit - L'A' + 10;
-    if (digit >= L'a' && digit <= L'f')
-        return digit - L'a' + 10;
-    return -1;
-}
-
-} // namespace
-
 HKEY ParseRegistryRoot(const wchar_t*& position)
 {
     for (const auto& row : RegistryRoots) {
@@ -122,8 +107,8 @@ DWORD DecodeHexList(wchar_t* text)
     DWORD count = 0;
     wchar_t* group = text;
     while (*group) {
-        int high = HexNibble(group[0]);
-        int low = HexNibble(group[1]);
+        int high = HexDigitValue(group[0]);
+        int low = HexDigitValue(group[1]);
         // Find the next group before writing: byte 0 lands on the unit just read.
         wchar_t* comma = wcschr(group, L',');
         wchar_t* next = comma ? comma + 1 : group + wcslen(group);
@@ -136,7 +121,7 @@ DWORD DecodeHexList(wchar_t* text)
 DWORD ReadHexNumber(const wchar_t* text)
 {
     DWORD value = 0;
-    for (int digit; (digit = HexNibble(*text)) >= 0; ++text)
+    for (int digit; (digit = HexDigitValue(*text)) >= 0; ++text)
         value = value << 4 | static_cast<DWORD>(digit);
     return value;
 }
