@@ -166,7 +166,8 @@ DWORD CommandDlgx(wchar_t*, wchar_t* args, ScriptContext&)
     return ShowScriptDialog(args, items);
 }
 
-// Searched in this order; the first keyword whose four letters start the line wins.
+// Whether a command reaches beyond the script's own state (a test harness's interceptor
+// takes those instead of their handlers).
 constexpr bool ACTS = true;
 constexpr bool TEXT_ONLY = false;
 

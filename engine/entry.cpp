@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include <cstdlib>
 
 HINSTANCE instanceHandle = nullptr;
 const wchar_t* applicationTitle = L"Varnolt";
@@ -6,27 +7,31 @@ const wchar_t* applicationTitle = L"Varnolt";
 namespace {
 
 constexpr UINT IDS_APP_TITLE = 800;
-constexpr size_t DEFAULT_COMMAND_CHARS = 1024;
 
 wchar_t titleBuffer[80];
 
-// Copies the VARNOLT resource (NUL-terminated UTF-16) into 'command'; "VRUI" when it is
-// missing. The copy is writable, as every script text must be.
-void LoadDefaultCommand(wchar_t (&command)[DEFAULT_COMMAND_CHARS])
+// Returns a malloc'ed, writable copy of the VARNOLT resource (NUL-terminated UTF-16, used
+// up to its first NUL or its end, whatever its length), or of "VRUI" when it is missing.
+// nullptr only when memory runs out.
+wchar_t* LoadDefaultCommand()
 {
     HRSRC info = FindResourceW(instanceHandle, L"VARNOLT", MAKEINTRESOURCEW(10));
     HGLOBAL loaded = info ? LoadResource(instanceHandle, info) : nullptr;
     const wchar_t* text = loaded ? static_cast<const wchar_t*>(LockResource(loaded)) : nullptr;
-    if (!text) {
-        StringCchCopyW(command, DEFAULT_COMMAND_CHARS, L"VRUI");
-        return;
-    }
-    size_t units = SizeofResource(instanceHandle, info) / sizeof(wchar_t);
+    size_t units = 4;
+    if (text)
+        units = SizeofResource(instanceHandle, info) / sizeof(wchar_t);
+    else
+        text = L"VRUI";
     size_t length = 0;
-    while (length < units && length + 1 < DEFAULT_COMMAND_CHARS && text[length])
+    while (length < units && text[length])
         ++length;
+    auto* command = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (!command)
+        return nullptr;
     CopyMemory(command, text, length * sizeof(wchar_t));
     command[length] = 0;
+    return command;
 }
 
 } // namespace
@@ -53,10 +58,15 @@ wchar_t* StripQuotes(wchar_t* text, wchar_t quote)
 DWORD RunCommandLine(wchar_t* commandLine)
 {
     wchar_t programPath[MAX_PATH_CHARS] = {};
-    GetModuleFileNameW(nullptr, programPath, MAX_PATH_CHARS);
+    DWORD pathLength = GetModuleFileNameW(nullptr, programPath, MAX_PATH_CHARS);
+    if (pathLength == 0 || pathLength >= MAX_PATH_CHARS)
+        programPath[0] = 0;     // a cut path would name another file: %E and %C give nothing
     if (commandLine && commandLine[0])
         return RunScript(StripQuotes(commandLine, L'"'), programPath);
-    wchar_t defaultCommand[DEFAULT_COMMAND_CHARS];
-    LoadDefaultCommand(defaultCommand);
-    return RunScript(defaultCommand, programPath);
+    wchar_t* defaultCommand = LoadDefaultCommand();
+    if (!defaultCommand)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD result = RunScript(defaultCommand, programPath);
+    free(defaultCommand);
+    return result;
 }

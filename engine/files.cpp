@@ -4,12 +4,15 @@
 #include "registry/registry.h"
 #include "ui/ui.h"
 #include <shellapi.h>
+#include <climits>
 #include <cstdlib>
 
 namespace {
 
 constexpr DWORD SHARE_READ = FILE_SHARE_READ;
 constexpr size_t SPARE_BYTES = 16;
+constexpr ULONGLONG LARGEST_TEXT_FILE = INT_MAX - SPARE_BYTES;    // the conversion counts in int
+constexpr ULONGLONG LARGEST_BYTE_FILE = MAXDWORD - SPARE_BYTES;
 
 // Reads up to 'count' bytes into 'buffer'; returns how many arrived.
 DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count)
@@ -20,23 +23,28 @@ DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count)
     return read;
 }
 
-DWORD LimitedFileSize(HANDLE file, const DWORD* limit)
+// The number of bytes to read: the file's size, or '*limit' when that is smaller. More
+// than 'largest' bytes are refused (false) rather than cut short.
+bool SizeToRead(HANDLE file, const DWORD* limit, ULONGLONG largest, DWORD& bytes)
 {
-    constexpr ULONGLONG LARGEST = MAXDWORD - 2 * SPARE_BYTES;   // room for the spare bytes
     LARGE_INTEGER size;
-    DWORD bytes = 0;
-    if (GetFileSizeEx(file, &size))
-        bytes = static_cast<DWORD>(static_cast<ULONGLONG>(size.QuadPart) > LARGEST ? LARGEST : size.QuadPart);
-    return limit && *limit < bytes ? *limit : bytes;
+    ULONGLONG wanted = GetFileSizeEx(file, &size) ? static_cast<ULONGLONG>(size.QuadPart) : 0;
+    if (limit && *limit < wanted)
+        wanted = *limit;
+    if (wanted > largest)
+        return false;
+    bytes = static_cast<DWORD>(wanted);
+    return true;
 }
 
 // Converts 8-bit text to a new UTF-16 block; frees 'bytes' either way.
 wchar_t* WidenText(char* bytes, DWORD& length, UINT codePage)
 {
-    int units = MultiByteToWideChar(codePage, 0, bytes, static_cast<int>(length), nullptr, 0);
-    auto* wide = static_cast<wchar_t*>(malloc((static_cast<size_t>(length) + SPARE_BYTES) * sizeof(wchar_t)));
+    size_t capacity = static_cast<size_t>(length) + SPARE_BYTES;
+    auto* wide = static_cast<wchar_t*>(malloc(capacity * sizeof(wchar_t)));
+    int units = 0;
     if (wide)
-        units = MultiByteToWideChar(codePage, 0, bytes, static_cast<int>(length), wide, units > 0 ? units : 0);
+        units = MultiByteToWideChar(codePage, 0, bytes, static_cast<int>(length), wide, static_cast<int>(capacity));
     free(bytes);
     if (!wide)
         return nullptr;
@@ -73,8 +81,10 @@ wchar_t* ReadTextFile(const wchar_t* path, DWORD* byteCount)
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
     if (!file)
         return nullptr;
-    DWORD size = LimitedFileSize(file, byteCount);
-    auto* bytes = static_cast<unsigned char*>(malloc(static_cast<size_t>(size) + SPARE_BYTES));
+    DWORD size = 0;
+    auto* bytes = SizeToRead(file, byteCount, LARGEST_TEXT_FILE, size)
+                      ? static_cast<unsigned char*>(malloc(static_cast<size_t>(size) + SPARE_BYTES))
+                      : nullptr;
     if (!bytes) {
         CloseHandle(file);
         return nullptr;
@@ -118,8 +128,10 @@ void* ReadFileBytes(const wchar_t* path, DWORD* byteCount, void* buffer)
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
     if (!file)
         return nullptr;
-    DWORD size = LimitedFileSize(file, byteCount);
-    auto* bytes = static_cast<unsigned char*>(buffer ? buffer : malloc(static_cast<size_t>(size) + SPARE_BYTES));
+    DWORD size = 0;
+    unsigned char* bytes = nullptr;
+    if (SizeToRead(file, byteCount, LARGEST_BYTE_FILE, size))
+        bytes = static_cast<unsigned char*>(buffer ? buffer : malloc(static_cast<size_t>(size) + SPARE_BYTES));
     if (!bytes) {
         CloseHandle(file);
         return nullptr;

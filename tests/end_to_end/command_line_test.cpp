@@ -45,6 +45,36 @@ TEST(CommandLine, ExitCodeIsTheRunsResult)
         EXPECT_EQ(RunVarnolt(c.arguments), c.exitCode) << "case at line " << c.line;
 }
 
+// A copy of the program whose only resource is 'defaultCommand' as VARNOLT (none when empty).
+std::wstring CopyWithDefaultCommand(const test::TempFolder& folder, const std::wstring& defaultCommand)
+{
+    std::wstring copy = folder / L"Varnolt.exe";
+    EXPECT_TRUE(CopyFileW(VarnoltPath().c_str(), copy.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceW(copy.c_str(), TRUE);
+    EXPECT_NE(update, nullptr);
+    std::vector<wchar_t> data(defaultCommand.begin(), defaultCommand.end());
+    data.resize(data.size() + 4);                   // NUL and spare room, as shipped
+    if (!defaultCommand.empty()) {
+        EXPECT_TRUE(UpdateResourceW(update, RT_RCDATA, L"VARNOLT", MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                    data.data(), static_cast<DWORD>(data.size() * sizeof(wchar_t))));
+    }
+    EXPECT_TRUE(EndUpdateResourceW(update, FALSE));
+    return copy;
+}
+
+TEST(CommandLine, EmptyCommandLineRunsTheWholeDefaultCommand)
+{
+    test::TempFolder folder;
+    // Several lines, longer than any fixed buffer would hold: every line runs.
+    std::wstring script = L"EVAL 1=" + std::wstring(3000, L'a') + L"\r\n<doc>\r\n<>\r\nEVAL x=4321";
+    std::wstring copy = CopyWithDefaultCommand(folder, script);
+    EXPECT_EQ(test::StartAndWait(copy, L"\"" + copy + L"\"").exitCode, 4321u);
+
+    test::TempFolder bare;
+    copy = CopyWithDefaultCommand(bare, L"");       // no resource: the console command runs
+    EXPECT_EQ(test::StartAndWait(copy, L"\"" + copy + L"\"").exitCode, static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+}
+
 TEST(CommandLine, QuotedScriptPathRunsTheScript)
 {
     test::TempFolder folder;
