@@ -69,6 +69,17 @@ DWORD InvokeExport(FARPROC address, const ExportCall& call)
     }
 }
 
+// The export's name in the code page that export tables use. A name that does not convert
+// exactly (too long, or a character the code page lacks or would only approximate) names no
+// export: a near match such as a full-width letter must not call a different function.
+bool ConvertExportName(const wchar_t* name, char (&exportName)[EXPORT_NAME_BYTES])
+{
+    BOOL approximated = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, exportName, EXPORT_NAME_BYTES, nullptr,
+                                    &approximated);
+    return bytes && !approximated;
+}
+
 } // namespace
 
 // CDLL and the action for .dll/.ocx/.ax files: loads 'library', calls the export named
@@ -78,12 +89,13 @@ DWORD CallDllExport(wchar_t* library, wchar_t* rest)
 {
     ExportCall call = SplitExportCall(rest);
     char exportName[EXPORT_NAME_BYTES];
-    if (!WideCharToMultiByte(CP_ACP, 0, call.name, -1, exportName, EXPORT_NAME_BYTES, nullptr, nullptr))
-        return NO_INTERFACE;    // longer than any name the lookup could find
-    DWORD previousMode;
-    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    if (!ConvertExportName(call.name, exportName))
+        return NO_INTERFACE;
+    DWORD previousMode = 0;
+    bool quieted = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
     HMODULE module = LoadLibraryW(library);
-    SetThreadErrorMode(previousMode, nullptr);
+    if (quieted)
+        SetThreadErrorMode(previousMode, nullptr);
     if (!module)
         return NO_INTERFACE;
     FARPROC address = GetProcAddress(module, exportName);

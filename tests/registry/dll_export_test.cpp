@@ -39,6 +39,7 @@ const ExportCase EXPORT_CASES[] = {
     EXPORT_CASE(L"CDLL {L},ProbeFour,#7,a b,#-3,four,five", 7, L"7|a b|-3|four\x01" L"five|-1"),   // fifth stays in the fourth
     EXPORT_CASE(L"CDLL {L},NoSuchExport", NO_INTERFACE, L"none"),
     EXPORT_CASE(L"CDLL {L},,#1", NO_INTERFACE, L"none"),               // an empty name is no export
+    EXPORT_CASE(L"CDLL {L},\xFF24llRegisterServer", NO_INTERFACE, L"none"),   // a full-width D is no D
     EXPORT_CASE(L"CDLL C:\\no\\such\\library.dll", NO_INTERFACE, L"none"),
     EXPORT_CASE(L"{L}", REGISTER_RESULT, L"registered"),                 // a library named on a line registers
     EXPORT_CASE(L"{L},ProbeTwo,#9,x", 2, L"9|x"),

@@ -33,6 +33,7 @@ const RegxCase REGX_CASES[] = {
     REGX_CASE(L"REGX {K}\\=dflt\nREGX {K}\\", 0, L"dflt"),       // empty value part: default value
     REGX_CASE(L"REGX {K}\\q=a?b\nREGX {K}\\q", NOT_FOUND, L""),   // a "?" makes it a test
     REGX_CASE(L"REGX {K}\\c=a,b\nREGX {K}\\c", 0, L"a\x01" L"b"),
+    REGX_CASE(L"REGX {K}\\e=a=b\\c\nREGX {K}\\e", 0, L"a=b\\c"),   // the first "=" ends the name
     REGX_CASE(L"REGX {K}\\@r=41\nREGX {K}\\@r", NOT_FOUND, L""),  // reading, "@" is part of the name
     REGX_CASE(L"REGX {K}\\d1=x\nREGX {K}\\-d1\nREGX {K}\\d1", NOT_FOUND, L""),
     REGX_CASE(L"REGX {K}\\-nothing=x?", NOT_FOUND, ANY),          // deleting never compares
@@ -72,6 +73,16 @@ const StoreCase STORE_CASES[] = {
     STORE_CASE(L"#v=-1", REG_DWORD, "\xff\xff\xff\xff"),
     STORE_CASE(L"v=x", REG_SZ, "x\0\0\0"),
 };
+
+// "-" marks a deletion only when reading or testing: a setting stores a value named "-d".
+TEST(Regx, MinusInSettingIsPartOfTheName)
+{
+    TestKey key(L"minus");
+    SetValue(HKEY_CURRENT_USER, key.path(), L"d", REG_SZ, TextBytes(L"kept"));
+    EXPECT_EQ(test::Run(L"REGX " + key.Script() + L"\\-d=new"), 0u);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"-d").bytes, TextBytes(L"new"));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"d").bytes, TextBytes(L"kept"));
+}
 
 TEST(Regx, StoresTypesAndBytes)
 {
