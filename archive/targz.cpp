@@ -2,6 +2,7 @@
 #include "commands/commands.h"
 #include <zlib.h>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -71,8 +72,40 @@ bool IsParentComponent(const wchar_t* start, const wchar_t* end)
     return dots >= 2;
 }
 
+constexpr const wchar_t* DEVICE_NAMES[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+constexpr const wchar_t* NUMBERED_DEVICE_NAMES[] = {L"COM", L"LPT"};
+
+bool IsDeviceNumber(wchar_t unit)
+{
+    return (unit >= L'1' && unit <= L'9') || unit == L'\x00B9' || unit == L'\x00B2' || unit == L'\x00B3';
+}
+
+// A component that Windows opens as a device in any folder ("CON", "nul.txt", "COM1 "):
+// its part before the first dot, trailing blanks dropped, is a device name. Writing such
+// an entry would reach a port or the console instead of a file below the destination.
+bool IsDeviceComponent(const wchar_t* start, const wchar_t* end)
+{
+    const wchar_t* stem = start;
+    while (stem < end && *stem != L'.')
+        ++stem;
+    while (stem > start && stem[-1] == L' ')
+        --stem;
+    size_t length = static_cast<size_t>(stem - start);
+    if (length == 3) {
+        for (const wchar_t* device : DEVICE_NAMES)
+            if (_wcsnicmp(start, device, 3) == 0)
+                return true;
+    }
+    if (length == 4 && IsDeviceNumber(start[3])) {
+        for (const wchar_t* device : NUMBERED_DEVICE_NAMES)
+            if (_wcsnicmp(start, device, 3) == 0)
+                return true;
+    }
+    return false;
+}
+
 // An entry name that stays inside the destination: relative, no drive letter or stream
-// (no ':'), and no component that climbs to a parent folder.
+// (no ':'), no component that climbs to a parent folder and none that names a device.
 bool IsContainedName(const wchar_t* name)
 {
     if (name[0] == L'\\' || wcschr(name, L':'))
@@ -81,7 +114,7 @@ bool IsContainedName(const wchar_t* name)
         const wchar_t* end = wcschr(start, L'\\');
         if (!end)
             end = start + wcslen(start);
-        if (IsParentComponent(start, end))
+        if (IsParentComponent(start, end) || IsDeviceComponent(start, end))
             return false;
         if (!*end)
             return true;

@@ -101,6 +101,10 @@ const TarCase TAR_CASES[] = {
              (Files{{L"real.txt", "real"}}), (Paths{L"out\\ghost.txt", L"out\\link", L"out\\PaxHeaders"})),
     TAR_CASE(LongName(NAME_TOO_LONG_FOR_PATH) + Entry("short", GHOST) + Entry("next.txt", "next"),
              (Files{{L"next.txt", "next"}}), (Paths{L"out\\short", L"out\\ghost.txt"})),
+    TAR_CASE(Header("././@LongLink", OctalSize(0), 'L') + std::string(BLOCK, '\0') + Entry("plain.txt", "p"),
+             (Files{{L"plain.txt", "p"}}), Paths{}),     // an empty long name still has its block
+    TAR_CASE(Entry("sub/nul.txt", GHOST) + Entry("next.txt", "next"),
+             (Files{{L"next.txt", "next"}}), (Paths{L"out\\sub", L"out\\ghost.txt"})),
     TAR_CASE(Entry("whole.txt", "w") + Header("partial.txt", OctalSize(0), '0').substr(0, 300),
              (Files{{L"whole.txt", "w"}}), (Paths{L"out\\partial.txt"})),
 };
@@ -286,6 +290,15 @@ const PathCase PATH_CASES[] = {
     PATH_CASE(L"", L"\\server\\share\\a", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"D:a.txt", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"..a\\b..\\.\\c", false, ERROR_SUCCESS, L"C:\\out\\..a\\b..\\.\\c"),
+    PATH_CASE(L"C:\\out", L"COM1", false, ERROR_INVALID_NAME, nullptr),              // a port, not a file
+    PATH_CASE(L"C:\\out", L"sub\\nul.txt", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"con \\a.txt", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"Lpt9.log.gz", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"aux", true, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"prn\\..x", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"COM\x00B9", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"console\\com0\\nul2\\a.con\\LPT10\\com", false, ERROR_SUCCESS,
+              L"C:\\out\\console\\com0\\nul2\\a.con\\LPT10\\com"),                // only exact device names
     PATH_CASE(LONG_DESTINATION.c_str(), L"12345", false, ERROR_SUCCESS, nullptr),     // 259 units
     PATH_CASE(LONG_DESTINATION.c_str(), L"12345", true, ERROR_FILENAME_EXCED_RANGE, nullptr),
 };

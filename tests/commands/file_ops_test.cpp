@@ -100,6 +100,21 @@ TEST(FileDelete, ListFillingTheWholeLineBuffer)
     EXPECT_FALSE(test::Exists(path));
 }
 
+TEST(FileOperators, DashAndInnerBackslashBelongToNames)
+{
+    test::TempFolder folder;
+    CreateDirectoryW((folder / L"d").c_str(), nullptr);
+    test::WriteBytes(folder / L"a-b.txt", "x");
+    test::WriteBytes(folder / L"d\\e-f.txt", "x");
+    EXPECT_EQ(RunFile(folder / L"a-b.txt;" + folder / L"d\\e-f.txt"), 0u);
+    EXPECT_FALSE(test::Exists(folder / L"a-b.txt"));
+    EXPECT_FALSE(test::Exists(folder / L"d\\e-f.txt"));
+    test::WriteBytes(folder / L"src.txt", "S");
+    EXPECT_EQ(RunFile(folder / L"src.txt->ignored>" + folder / L"dst.txt"), 0u);   // the scan goes on after "->"
+    EXPECT_EQ(test::ReadBytes(folder / L"dst.txt"), "S");
+    EXPECT_TRUE(test::Exists(folder / L"src.txt"));
+}
+
 TEST(FileCreatePath, EveryLevelAndAlwaysZero)
 {
     test::TempFolder folder;
