@@ -84,7 +84,7 @@ void AnswerBox(BoxSeen& seen, int button)
 {
     constexpr int MESSAGE_ICON_CONTROL = 0x0440;   // the box's icon control
     constexpr int MESSAGE_TEXT_CONTROL = 0xFFFF;
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    for (int attempt = 0; attempt < 1200; ++attempt) {     // a fresh prefix builds its font cache first
         HWND box = nullptr;
         EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&box));
         if (box) {
