@@ -5,46 +5,12 @@
 // entry whose name starts with '!' fails to extract with ERAR_BAD_DATA.
 // Every call is appended to the UTF-8 log named by VARNOLT_UNRAR_LOG, one line per call.
 // Built twice: complete, and without RARProcessFileW (STANDIN_WITHOUT_PROCESS_FILE).
+#include "archive/unrar_records.h"
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-struct RAROpenArchiveDataEx {
-    char* ArcName;
-    wchar_t* ArcNameW;
-    unsigned int OpenMode;
-    unsigned int OpenResult;
-    char* CmtBuf;
-    unsigned int CmtBufSize;
-    unsigned int CmtSize;
-    unsigned int CmtState;
-    unsigned int Flags;
-    void* Callback;
-    LPARAM UserData;
-    unsigned int OpFlags;
-    wchar_t* CmtBufW;
-    unsigned int Reserved[25];
-};
-
-struct RARHeaderData {
-    char ArcName[260];
-    char FileName[260];
-    unsigned int Flags;
-    unsigned int PackSize;
-    unsigned int UnpSize;
-    unsigned int HostOS;
-    unsigned int FileCRC;
-    unsigned int FileTime;
-    unsigned int UnpVer;
-    unsigned int Method;
-    unsigned int FileAttr;
-    char* CmtBuf;
-    unsigned int CmtBufSize;
-    unsigned int CmtSize;
-    unsigned int CmtState;
-};
 
 constexpr int ERAR_END_ARCHIVE = 10;
 constexpr int ERAR_BAD_DATA = 12;
