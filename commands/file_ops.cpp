@@ -89,7 +89,8 @@ DWORD WriteText(wchar_t* path, wchar_t* mark, bool ansi)
 void ClearReadOnly(const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (GetFileAttributesExW(path, GetFileExInfoStandard, &attributes))
+    if (GetFileAttributesExW(path, GetFileExInfoStandard, &attributes) &&
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(path, attributes.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
@@ -110,13 +111,29 @@ bool IsSameFile(HANDLE opened, const wchar_t* path)
     return same;
 }
 
-// Streams the source into the target in fixed-size chunks, so memory does not grow with
-// the file. Returns 0, or the platform's error of the open, read or write.
-DWORD CopyOpenFile(HANDLE source, const wchar_t* target)
+// Opens the copy's target for writing. Its folders are made only when it cannot be
+// created without them (probing each folder of each file costs more than the copy).
+HANDLE OpenCopyTarget(wchar_t* target)
 {
     HANDLE output = OpenFileForAccess(target, GENERIC_WRITE);
-    if (!output)
-        return LastErrorOr(ERROR_OPEN_FAILED);
+    if (!output && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreatePathDirectories(target);
+        output = OpenFileForAccess(target, GENERIC_WRITE);
+    }
+    return output;
+}
+
+// Streams the source into the target in fixed-size chunks, so memory does not grow with
+// the file. Returns 0, or the platform's error of the open, read or write. A target that
+// is the source itself cannot be opened for writing while the source is open (it is
+// shared for reading only); such a copy leaves the file as it is.
+DWORD CopyOpenFile(HANDLE source, wchar_t* target)
+{
+    HANDLE output = OpenCopyTarget(target);
+    if (!output) {
+        DWORD error = LastErrorOr(ERROR_OPEN_FAILED);
+        return error == ERROR_SHARING_VIOLATION && IsSameFile(source, target) ? ERROR_SUCCESS : error;
+    }
     char chunk[COPY_CHUNK_BYTES];
     DWORD result = ERROR_SUCCESS;
     for (;;) {
@@ -140,16 +157,13 @@ DWORD CopyOpenFile(HANDLE source, const wchar_t* target)
 // Copies one file's bytes over 'target' (attributes and times are not carried over; a
 // read-only target is overwritten). A source that cannot be opened gives E_OUTOFMEMORY,
 // as when it could not be read into memory; a file copied onto itself is left as it is.
-DWORD CopyFileBytes(const wchar_t* source, const wchar_t* target)
+DWORD CopyFileBytes(const wchar_t* source, wchar_t* target)
 {
     HANDLE input = OpenFileForAccess(source, GENERIC_READ);
     if (!input)
         return static_cast<DWORD>(E_OUTOFMEMORY);
-    DWORD result = ERROR_SUCCESS;
-    if (!IsSameFile(input, target)) {
-        ClearReadOnly(target);
-        result = CopyOpenFile(input, target);
-    }
+    ClearReadOnly(target);
+    DWORD result = CopyOpenFile(input, target);
     CloseHandle(input);
     return result;
 }
@@ -215,9 +229,9 @@ DWORD CopyMatchingFile(void* userData, const wchar_t* folder, const WIN32_FIND_D
     if (FAILED(StringCchPrintfW(source, MAX_PATH_CHARS, L"%s\\%s", folder, found.cFileName)) ||
         !ComposeDestination(target, request.destination, found.cFileName, isFolder))
         return ERROR_FILENAME_EXCED_RANGE;
-    CreatePathDirectories(target);
     if (!isFolder)
         return CopyFileBytes(source, target);
+    CreatePathDirectories(target);
     if (wcslen(source) + 2 >= MAX_PATH_CHARS)          // no room for the "\*" of the search
         return ERROR_FILENAME_EXCED_RANGE;
     const wchar_t* saved = request.destination;

@@ -34,12 +34,35 @@ wchar_t* LoadDefaultCommand()
     return command;
 }
 
+// Copies string 'id' of the string table into 'buffer' (cut to fit) and returns its
+// length, 0 when it is missing. Reads the resource directly, as LoadStringW would, so that
+// start-up does not load the window system's library for one text.
+template <size_t N>
+size_t LoadResourceString(HINSTANCE instance, UINT id, wchar_t (&buffer)[N])
+{
+    buffer[0] = 0;
+    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(id / 16 + 1), MAKEINTRESOURCEW(6));
+    HGLOBAL loaded = info ? LoadResource(instance, info) : nullptr;
+    const WORD* entry = loaded ? static_cast<const WORD*>(LockResource(loaded)) : nullptr;
+    if (!entry)
+        return 0;
+    const WORD* end = entry + SizeofResource(instance, info) / sizeof(WORD);
+    for (UINT index = id % 16; index > 0 && entry < end; --index)
+        entry += 1 + *entry;                // each entry: a length, then that many units
+    if (entry >= end || entry + 1 + *entry > end)
+        return 0;
+    size_t length = *entry < N - 1 ? *entry : N - 1;
+    CopyMemory(buffer, entry + 1, length * sizeof(wchar_t));
+    buffer[length] = 0;
+    return length;
+}
+
 } // namespace
 
 void InitializeProgram(HINSTANCE instance)
 {
     instanceHandle = instance;
-    if (LoadStringW(instance, IDS_APP_TITLE, titleBuffer, ARRAYSIZE(titleBuffer)) > 0)
+    if (LoadResourceString(instance, IDS_APP_TITLE, titleBuffer) > 0)
         applicationTitle = titleBuffer;
 }
 

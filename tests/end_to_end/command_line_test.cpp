@@ -126,3 +126,20 @@ TEST(CommandLine, NoTraceWithoutTheSetting)
 }
 
 } // namespace
+
+namespace {
+
+// The shell and window-system libraries are bound on first use; these runs need both.
+TEST(CommandLine, LibrariesBoundOnFirstUseWork)
+{
+    test::TempFolder folder;
+    std::wstring trace = folder / L"trace.log";
+    std::wstring varnolt = test::ProgramFolder() + L"\\Varnolt.exe";
+    DWORD result = RunVarnolt(L"BATC EVAL 1=%W;" + varnolt + L",EVAL x=0", {L"VARNOLT_TRACE=" + trace});
+    EXPECT_EQ(result, 0u);                               // the shell opened the program
+    std::wstring logged = test::Widen(test::ReadBytes(trace));
+    EXPECT_NE(logged.find(L":\\windows;"), std::wstring::npos) << test::Utf8(logged);   // %W expanded
+    EXPECT_NE(logged.find(L"     00000000 "), std::wstring::npos);                          // entry formatted
+}
+
+} // namespace

@@ -1,0 +1,484 @@
+#!/usr/bin/env python3
+"""make bench: generates every input deterministically on a tmpfs folder, runs the
+product and its peers or floors alternately inside the project's Wine prefix, and writes
+the medians and paired ratios to bench/RESULTS.md. Standard library only.
+
+Environment: BENCH_REPS (paired repetitions, default 5), BENCH_BIG_MB (size of the one
+large file copied, default 1024), BENCH_BUILD (build folder, default build), BENCH_TMP
+(tmpfs folder, default /dev/shm/varnolt-bench)."""
+import gzip, os, platform, random, re, shutil, statistics, struct, subprocess, sys, time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+BUILD = os.path.join(ROOT, os.environ.get("BENCH_BUILD", "build"))
+TMP = os.environ.get("BENCH_TMP", "/dev/shm/varnolt-bench")
+REPS = int(os.environ.get("BENCH_REPS", "5"))
+BIG_MB = int(os.environ.get("BENCH_BIG_MB", "1024"))
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
+
+
+def win(path):
+    """The Wine path of a Linux path (through the Z: drive)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def exe(name):
+    return win(os.path.join(BUILD, name))
+
+
+def run_wine(command_line, memory=False):
+    """Runs one command line inside Wine through bench_run; returns (seconds, peak KB, exit)."""
+    args = [WINE_RUN, os.path.join(BUILD, "bench_run.exe")] + (["-m"] if memory else []) + [command_line]
+    out = subprocess.run(args, capture_output=True, text=True, errors="replace").stdout
+    m = re.search(r"seconds=([\d.]+) peak_kb=(\d+) exit=(\d+)", out)
+    if not m:
+        raise RuntimeError("bench_run failed for %s: %r" % (command_line, out))
+    return float(m.group(1)), int(m.group(2)), int(m.group(3))
+
+
+def run_native(args):
+    start = time.perf_counter()
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+
+
+def paired(runners, reps=REPS, before=None):
+    """Runs each named runner once per repetition, in turn; returns {name: [seconds...]}."""
+    times = {name: [] for name, _ in runners}
+    for _ in range(reps):
+        for name, runner in runners:
+            if before:
+                before()
+            times[name].append(runner())
+    return times
+
+
+def ratio(times, a, b):
+    """Median of the per-repetition ratios a/b."""
+    return statistics.median(x / y for x, y in zip(times[a], times[b]))
+
+
+def med(values):
+    return statistics.median(values)
+
+
+# ---------------------------------------------------------------- inputs
+
+def write_utf16(path, text):
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le"))
+
+
+SCRIPT_BLOCK = [  # 13 lines of script per block; '{n}' numbers the procedure
+    "; block {n}",
+    "EVAL 1=item%x",
+    "EVAL 2=%1-%#0041",
+    "IFEX %1=item0,EVAL 3=yes",
+    "EVAL x=5",
+    "IFEX %x==5,EVAL 4=five",
+    "CALL w{n}",
+    "PROC w{n}",
+    "EVAL 7=in",
+    "ENDP w{n}",
+    "EVAL 5=%2%3",
+    "IFEX 1<2,EVAL 6=a%,b",
+    "EVAL x=0",
+]
+BATCH_BLOCK = [  # the same work in batch terms, 13 lines too
+    "rem block {n}",
+    "set v1=item%r%",
+    "set v2=%v1%-A",
+    'if "%v1%"=="item0" set v3=yes',
+    "set /a r=5",
+    "if %r%==5 set v4=five",
+    "call :w{n}",
+    "goto s{n}",
+    ":w{n}",
+    "set v7=in & goto :eof",
+    ":s{n}",
+    "set v5=%v2%%v3%& if 1 LSS 2 set v6=a,b",
+    "set /a r=0",
+]
+
+
+def make_scripts(folder, lines):
+    blocks = lines // len(SCRIPT_BLOCK)
+    write_utf16(os.path.join(folder, "s%d.vrs" % lines),  # named by the size asked for
+                "\n".join(l.format(n=n) for n in range(blocks) for l in SCRIPT_BLOCK) + "\n")
+    with open(os.path.join(folder, "s%d.bat" % lines), "w", newline="\r\n") as f:
+        f.write("@echo off\nset r=0\n")
+        f.write("\n".join(l.format(n=n) for n in range(blocks) for l in BATCH_BLOCK) + "\n")
+    return blocks * len(SCRIPT_BLOCK)
+
+
+def reg_model(values, seed):
+    """Operations of a .reg file: (op, key, name, type, data bytes, text form)."""
+    rnd = random.Random(seed)
+    ops = []
+    base = "Software\\VarnoltBench"
+    keys = 0
+    count = 0
+    while count < values:
+        key = "%s\\k%d\\sub%d" % (base, keys // 10, keys)
+        keys += 1
+        if keys % 25 == 0:
+            ops.append(("deltree", key + "\\gone", None, 0, b"", None))
+        ops.append(("key", key, None, 0, b"", None))
+        for i in range(20):
+            name = "v%d" % i
+            kind = (count + i) % 6
+            if kind == 0:
+                s = 'path\\to "q" %d' % rnd.randrange(10**6)
+                text = '"%s"' % s.replace("\\", "\\\\").replace('"', '\\"')
+                ops.append(("set", key, name, 1, (s + "\0").encode("utf-16-le"), text))
+            elif kind == 1:
+                v = rnd.randrange(2**32)
+                ops.append(("set", key, name, 4, struct.pack("<I", v), "dword:%08x" % v))
+            elif kind == 2:
+                data = bytes(rnd.randrange(256) for _ in range(60))
+                ops.append(("set", key, name, 3, data, "hex:" + hexlist(data)))
+            elif kind == 3:
+                data = "one\0two\0\0".encode("utf-16-le")
+                ops.append(("set", key, name, 7, data, "hex(7):" + hexlist(data)))
+            elif kind == 4:
+                data = "%SystemRoot%\\x\0".encode("utf-16-le")
+                ops.append(("set", key, name, 2, data, "hex(2):" + hexlist(data)))
+            else:
+                ops.append(("delvalue", key, name, 0, b"", "-"))
+            count += 1
+    return ops
+
+
+def hexlist(data):
+    parts = ["%02x" % b for b in data]
+    lines, line = [], []
+    for p in parts:  # continuation lines every 25 bytes
+        line.append(p)
+        if len(line) == 25:
+            lines.append(",".join(line))
+            line = []
+    if line:
+        lines.append(",".join(line))
+    return ",\\\n  ".join(lines)
+
+
+def make_reg(folder, values, version5):
+    ops = reg_model(values, values)
+    out = ["Windows Registry Editor Version 5.00" if version5 else "REGEDIT4", ""]
+    floor = bytearray()
+    for op, key, name, typ, data, text in ops:
+        if op == "deltree":
+            out += ["[-HKEY_CURRENT_USER\\%s]" % key, ""]
+        elif op == "key":
+            out += ["", "[HKEY_CURRENT_USER\\%s]" % key]
+        else:
+            out.append('"%s"=%s' % (name, text))
+        code = {"key": 1, "set": 2, "delvalue": 3, "deltree": 4}[op]
+        k = key.encode("utf-16-le")
+        n = (name or "").encode("utf-16-le")
+        floor += struct.pack("<BBH", code, 0, len(k) // 2) + k
+        floor += struct.pack("<H", len(n) // 2) + n + struct.pack("<II", typ, len(data)) + data
+    text = "\r\n".join(out) + "\r\n"
+    stem = os.path.join(folder, "r%d_%s" % (values, "v5" if version5 else "v4"))
+    with open(stem + ".reg", "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le") if version5 else text.encode("ascii"))
+    with open(stem + ".ops", "wb") as f:
+        f.write(floor)
+    return stem
+
+
+def make_small_tree(folder, files):
+    rnd = random.Random(7)
+    made = 0
+    for a in range(20):
+        for b in range(10):
+            d = os.path.join(folder, "d%02d" % a, "e%02d" % b)
+            os.makedirs(d, exist_ok=True)
+            for c in range(files // 200):
+                with open(os.path.join(d, "f%03d.txt" % c), "wb") as f:
+                    f.write(("line %d %d\n" % (a, c)).encode() * rnd.randrange(10, 200))
+                made += 1
+    return made
+
+
+def make_large_tree(folder, total_mb):
+    os.makedirs(folder, exist_ok=True)
+    third = total_mb * 1024 * 1024 // 3
+    rnd = random.Random(11)
+    with open(os.path.join(folder, "text.txt"), "wb") as f:
+        words = [("word%d " % i).encode() for i in range(1000)]
+        chunk = b"".join(rnd.choice(words) for _ in range(200000))
+        for _ in range(third // len(chunk) + 1):
+            f.write(chunk)
+    with open(os.path.join(folder, "random.bin"), "wb") as f:
+        f.write(rnd.randbytes(third))
+    with open(os.path.join(folder, "zeros.bin"), "wb") as f:
+        f.truncate(third)
+
+
+def make_archives(src, stem, with_cab=True):
+    """Makes stem.tgz with GNU tar and, when asked, stem.cab with cabarc under Wine;
+    returns whether the cabinet exists (Wine's cabarc may fail to read the file list)."""
+    subprocess.run(["tar", "-czf", stem + ".tgz", "-C", src, "."], check=True)
+    cab = stem + ".cab"
+    if with_cab and not os.path.exists(cab):
+        subprocess.run([WINE_RUN, "cabarc", "-r", "-p", "N", win(cab), "*"], cwd=src,
+                       check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not os.path.exists(cab):
+        CABARC_MISSING.append(os.path.basename(stem))
+    return os.path.exists(cab)
+
+
+def product(line):
+    return '"%s" "%s"' % (exe("Varnolt.exe"), line)
+
+
+# ---------------------------------------------------------------- benchmarks
+
+def bench_startup(report):
+    t = paired([("varnolt", lambda: run_wine(product("EVAL x=0"))[0]),
+                ("blank", lambda: run_wine('"%s"' % exe("bench_blank.exe"))[0])])
+    r = ratio(t, "varnolt", "blank")
+    report.section("1. Start-up", [
+        "| run | median s |", "|---|---|",
+        "| `Varnolt.exe \"EVAL x=0\"` | %.4f |" % med(t["varnolt"]),
+        "| bench_blank.exe (same system DLLs, exits at once) | %.4f |" % med(t["blank"]),
+    ], "median paired ratio %.2f× (target ≤ 1.2×)" % r, r <= 1.2)
+
+
+def bench_script(report, folder):
+    fresh(folder)
+    sizes = [2000, 20000]
+    counts = [make_scripts(folder, n) for n in sizes]
+    cmd_line = lambda n: '"%s" /c %s' % ("C:\\windows\\system32\\cmd.exe", win(os.path.join(folder, "s%d.bat" % n)))
+    runners = []
+    for n in sizes:
+        runners.append(("v%d" % n, lambda n=n: run_wine(product(win(os.path.join(folder, "s%d.vrs" % n))))[0]))
+        runners.append(("c%d" % n, lambda n=n: run_wine(cmd_line(n))[0]))
+    # The marginal difference is a few milliseconds against start-up noise of about ten:
+    # more repetitions, and rates from the difference of the median times.
+    reps = max(REPS, 21)
+    t = paired(runners, reps)
+    lines = counts[1] - counts[0]
+    marginal = lambda key: lines / max(med(t[key + str(sizes[1])]) - med(t[key + str(sizes[0])]), 1e-6)
+    v_rate = marginal("v")
+    c_rate = marginal("c")
+    r = v_rate / c_rate
+    report.section("2. Script execution", [
+        "| run | %d lines, median s | %d lines, median s | marginal lines/s |" % tuple(counts), "|---|---|---|---|",
+        "| Varnolt.exe script.vrs | %.3f | %.3f | %.0f |" % (med(t["v%d" % sizes[0]]), med(t["v%d" % sizes[1]]), v_rate),
+        "| cmd /c script.bat (same work, same line count) | %.3f | %.3f | %.0f |" % (
+            med(t["c%d" % sizes[0]]), med(t["c%d" % sizes[1]]), c_rate),
+    ], "median paired rate ratio %.0f× cmd (target ≥ 100×)" % r, r >= 100)
+
+
+def bench_registry(report, folder):
+    fresh(folder)
+    rows, ok = [], True
+    memory = {}
+    for values in (2000, 20000):
+        for version5 in (True, False):
+            stem = make_reg(folder, values, version5)
+            reg = win(stem + ".reg")
+            runners = [
+                ("varnolt", lambda: run_wine(product(reg))[0]),
+                ("regedit", lambda: run_wine('C:\\windows\\regedit.exe /s %s' % reg)[0]),
+                ("reg", lambda: run_wine('C:\\windows\\system32\\reg.exe import %s' % reg)[0]),
+                ("floor", lambda: run_wine('"%s" %s' % (exe("bench_reg_floor.exe"), win(stem + ".ops")))[0]),
+            ]
+            t = paired(runners)
+            vs_regedit = ratio(t, "varnolt", "regedit")
+            vs_floor = ratio(t, "varnolt", "floor")
+            ok = ok and vs_regedit < 1 and vs_floor <= 1.15
+            rows.append("| %d values, %s | %.3f | %.3f | %.3f | %.3f | %.2f× | %.2f× |" % (
+                values, "version 5 (UTF-16)" if version5 else "REGEDIT4 (ANSI)", med(t["varnolt"]),
+                med(t["regedit"]), med(t["reg"]), med(t["floor"]), vs_regedit, vs_floor))
+            if version5:
+                memory[values] = max(run_wine(product(reg), memory=True)[1] for _ in range(2))
+    subprocess.run([WINE_RUN, "reg", "delete", "HKCU\\Software\\VarnoltBench", "/f"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    report.section("3. .reg import", [
+        "| file | Varnolt s | regedit /s s | reg import s | floor s | Varnolt/regedit | Varnolt/floor |",
+        "|---|---|---|---|---|---|---|"] + rows,
+        "targets: faster than regedit (ratio < 1), ≤ 1.15× the floor", ok)
+    return memory
+
+
+def bench_archives(report, folder):
+    fresh(folder)
+    out = os.path.join(folder, "out")
+    sets = []
+    src = os.path.join(folder, "small-src")
+    n = make_small_tree(src, 2000)
+    has_cab = make_archives(src, os.path.join(folder, "small"))
+    sets.append(("%d small files in nested folders" % n, os.path.join(folder, "small"), has_cab, False))
+    large_mb = int(os.environ.get("BENCH_LARGE_MB", "200"))
+    for mb in (large_mb // 10, large_mb):
+        src = os.path.join(folder, "large%d-src" % mb)
+        make_large_tree(src, mb)
+        cab = make_archives(src, os.path.join(folder, "large%d" % mb), with_cab=mb == large_mb)
+        shutil.rmtree(src)
+        sets.append(("~%d MB in 3 files (text, random, zeros)" % mb, os.path.join(folder, "large%d" % mb), cab, mb == large_mb))
+    rows, ok, memory = [], True, {}
+    for label, stem, has_cab, is_large in sets:
+        tgz = win(stem + ".tgz")
+        runners = [("varnolt", lambda: run_wine(product("TGZX %s,%s" % (tgz, win(out))))[0]),
+                   ("tar", lambda: run_native(["tar", "-xzf", stem + ".tgz", "-C", out])),
+                   ("floor", lambda: run_wine('"%s" %s %s' % (exe("bench_tar_floor.exe"), tgz, win(out)))[0])]
+        if has_cab:
+            runners.append(("cabarc", lambda: run_wine('C:\\windows\\system32\\cabarc.exe -p X %s %s\\' % (win(stem + ".cab"), win(out)))[0]))
+        t = paired(runners, before=lambda: fresh(out))
+        vs_tar, vs_floor = ratio(t, "varnolt", "tar"), ratio(t, "varnolt", "floor")
+        vs_cab = ratio(t, "varnolt", "cabarc") if has_cab else float("nan")
+        ok = ok and vs_floor <= 1.2 and (not has_cab or vs_cab < 1) and (not is_large or vs_tar < 1)
+        rows.append("| %s | %.3f | %.3f | %s | %.3f | %.2f× | %s | %.2f× |" % (
+            label, med(t["varnolt"]), med(t["tar"]), "%.3f" % med(t["cabarc"]) if has_cab else "n/a",
+            med(t["floor"]), vs_tar, "%.2f×" % vs_cab if has_cab else "n/a", vs_floor))
+        if "MB" in label:
+            fresh(out)
+            memory[label] = run_wine(product("TGZX %s,%s" % (tgz, win(out))), memory=True)[1]
+    shutil.rmtree(out, ignore_errors=True)
+    report.section("4. TGZX extraction", [
+        "| archive | Varnolt s | GNU tar (native) s | cabarc X s | floor s | Varnolt/tar | Varnolt/cabarc | Varnolt/floor |",
+        "|---|---|---|---|---|---|---|---|"] + rows,
+        "targets: faster than GNU tar on the large archive, faster than cabarc on both, ≤ 1.2× the floor", ok)
+    return memory
+
+
+def bench_copy(report, folder):
+    fresh(folder)
+    src = os.path.join(folder, "src")
+    dst = os.path.join(folder, "dst")
+    n = make_small_tree(src, 2000)
+    t = paired([("varnolt", lambda: run_wine(product("FILE !%s\\*>%s\\" % (win(src), win(dst))))[0]),
+                ("xcopy", lambda: run_wine('C:\\windows\\system32\\xcopy.exe /s /e /i /q %s %s' % (win(src), win(dst)))[0])],
+               before=lambda: shutil.rmtree(dst, ignore_errors=True))
+    r = ratio(t, "xcopy", "varnolt")
+    copied = sum(len(f) for _, _, f in os.walk(dst))
+    shutil.rmtree(src)
+    peaks = {}
+    for mb in (BIG_MB // 10, BIG_MB):
+        big = os.path.join(folder, "big")
+        fresh(big)
+        with open(os.path.join(big, "one.bin"), "wb") as f:
+            f.truncate(mb * 1024 * 1024)
+        shutil.rmtree(dst, ignore_errors=True)
+        os.makedirs(dst)
+        secs, peak, code = run_wine(product("FILE %s\\*>%s\\" % (win(big), win(dst))), memory=True)
+        size = os.path.getsize(os.path.join(dst, "one.bin")) if os.path.exists(os.path.join(dst, "one.bin")) else -1
+        peaks[mb] = (secs, peak, code, size == mb * 1024 * 1024)
+        shutil.rmtree(big)
+        shutil.rmtree(dst)
+    flat = peaks[BIG_MB][1] - peaks[BIG_MB // 10][1] <= 1024
+    report.section("5. FILE copy", [
+        "| run | median s |", "|---|---|",
+        "| `FILE !src\\*>dst\\` (%d files, %d copied) | %.3f |" % (n, copied, med(t["varnolt"])),
+        "| `xcopy /s /e /i` | %.3f |" % med(t["xcopy"]),
+        "", "| one file | seconds | peak private KB | result | copy complete |", "|---|---|---|---|---|"] + [
+        "| %d MB | %.2f | %d | %d | %s |" % (mb, s, p, c, "yes" if whole else "NO") for mb, (s, p, c, whole) in sorted(peaks.items())],
+        "xcopy/Varnolt %.2f× (target ≥ 2×); peak memory %s with the file's size (target: flat)" % (
+            r, "does not grow" if flat else "GROWS"), r >= 2 and flat)
+
+
+class Report:
+    def __init__(self):
+        self.parts = []
+        self.missed = []
+
+    def section(self, title, table, verdict, met):
+        self.parts.append("## %s\n\n%s\n\n**%s: %s**\n" % (title, "\n".join(table), "met" if met else "MISSED", verdict))
+        if not met:
+            self.missed.append(title)
+        print("%s: %s (%s)" % (title, verdict, "met" if met else "MISSED"), flush=True)
+
+
+def machine():
+    cpu = "unknown"
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    mem = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") // 2**20
+    return "%s, %d cores, %d MB RAM, %s %s, %s, tmpfs %s" % (
+        cpu, os.cpu_count(), mem, platform.system(), platform.release(), wine, TMP)
+
+
+def main():
+    os.makedirs(TMP, exist_ok=True)
+    report = Report()
+    only = sys.argv[1:] or ["startup", "script", "reg", "tgz", "copy"]
+    reg_mem, tgz_mem = {}, {}
+    if "startup" in only:
+        bench_startup(report)
+    if "script" in only:
+        bench_script(report, os.path.join(TMP, "script"))
+    if "reg" in only:
+        reg_mem = bench_registry(report, os.path.join(TMP, "reg"))
+    if "tgz" in only:
+        tgz_mem = bench_archives(report, os.path.join(TMP, "tgz"))
+    if "copy" in only:
+        bench_copy(report, os.path.join(TMP, "copy"))
+    if reg_mem or tgz_mem:
+        rows, flat = [], True
+        for label, mem in (("`.reg` import (values)", reg_mem), ("TGZX", tgz_mem)):
+            keys = list(mem)        # smaller input first
+            if len(keys) == 2:
+                growth = mem[keys[1]] - mem[keys[0]]
+                rows.append("| %s | %s: %d KB | %s: %d KB | %+d KB |" % (label, keys[0], mem[keys[0]], keys[1], mem[keys[1]], growth))
+                flat = flat and abs(growth) <= 1024
+        report.section("6. Peak memory, input ×10", ["| run | smaller input | 10× input | growth |", "|---|---|---|---|"] + rows,
+                       "peak private bytes flat within 1 MB", flat)
+    shutil.rmtree(TMP, ignore_errors=True)
+    text = ["# Benchmark results", "",
+            "Written by `make bench` (bench/bench.py); overwritten by each run.", "",
+            "- Date: %s" % time.strftime("%Y-%m-%d %H:%M:%S"),
+            "- Machine: %s" % machine(),
+            "- Method: every input is generated on tmpfs; each repetition runs the product and each peer or floor in turn"
+            " (%d repetitions) inside the project's Wine prefix with one wineserver kept up; times are wall-clock"
+            " from `CreateProcess` to exit measured inside Wine by bench_run.exe (GNU tar natively); ratios are"
+            " medians of the per-repetition ratios." % REPS,
+            "- Peaks are the largest private bytes sampled every 2 ms while the program ran.", ""]
+    text += report.parts
+    if report.missed:
+        text += ["## Targets missed", "", "See the notes below each missed table: " + ", ".join(report.missed) + ".", ""]
+    if CABARC_MISSING:
+        text += ["## Peers missing", "", "cabarc: `cabarc -r -p N <cab> *` in this prefix made no cabinet for %s"
+                 " (it answers 'cannot open' for wildcard file lists), so the CAB extraction peer has no figures"
+                 " there (n/a)." % ", ".join(CABARC_MISSING), ""]
+    text += NOTES
+    with open(os.path.join(HERE, "RESULTS.md"), "w") as f:
+        f.write("\n".join(text) + "\n")
+    print("bench: results in bench/RESULTS.md", flush=True)
+
+
+# Causes of the misses seen when this harness was written (2 shared cores, wine-8.0);
+# each run's own figures above say by how much a target is missed this time.
+NOTES = [
+    "## Why targets were missed (observed causes)", "",
+    "- Script execution: the product's marginal rate is a few hundred thousand lines/s, but `cmd` under"
+    " this Wine runs about 20,000 lines/s, so the ratio lands near 20-25×, not 100×. The product's lines"
+    " are in memory with no I/O; what remains per line is escape expansion, the keyword table walk and"
+    " the forward text search of CALL/PROC/ENDP.",
+    "- `.reg` import at 2,000 values: start-up (about 0.15 s) is most of every run, so the ratios to"
+    " regedit and the floor swing with noise; at 20,000 values the product is at or below both.",
+    "- `.reg` peak memory grows about 4 MB from 2,000 to 20,000 values because the whole file is read"
+    " into memory (the engine's ReadTextFile) before it is parsed; TGZX and FILE copy stay flat.",
+    "- TGZX of 2,000 small files is about 1.6× the floor: per entry the product probes every folder"
+    " of the path (CreatePathDirectories) before creating the file, each probe a wineserver round trip;"
+    " GNU tar runs natively without Wine and is far ahead on small files (no target there).",
+    "- FILE copy of 2,000 files is about as fast as xcopy: both are bound by Wine's per-file calls.",
+    "",
+]
+CABARC_MISSING = []
+
+if __name__ == "__main__":
+    main()
