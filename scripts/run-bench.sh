@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# make bench: runs bench/bench.py (inputs on tmpfs, product and peers alternately in the
+# project's Wine prefix) and leaves the figures in bench/RESULTS.md. BENCH_REPS,
+# BENCH_BIG_MB and BENCH_LARGE_MB make the run shorter or longer; arguments pick
+# benchmarks (startup script reg tgz copy).
+set -eu
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export BENCH_BUILD="${BENCH_BUILD:-build}"
+# Keep one wineserver up for the whole run; stop it afterwards only if this script started it.
+if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
+  wineserver -p >/dev/null 2>&1 &
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+fi
+python3 "$here/bench/bench.py" "$@"

@@ -1,0 +1,59 @@
+// The fuzz harness: input generators and mutators for the three parsers that read
+// untrusted text (scripts, .reg files, tar archives), the worker that feeds them to the
+// product with its side effects fenced in, and the campaign that watches the worker.
+#pragma once
+#include <windows.h>
+#include <strsafe.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fuzz {
+
+// 'Probe' is the harness's own check: its inputs crash, hang or write outside on purpose
+// at fixed indexes, so a test can prove that every kind of failure is caught.
+enum class Target { Script, Registry, Archive, Probe };
+
+constexpr DWORD WORKER_FINISHED = 0;
+constexpr DWORD WORKER_FENCE_BROKEN = 0x46454E43;     // "FENC": a write outside the fence
+constexpr DWORD PROBE_CRASH_INDEX = 3;
+constexpr DWORD PROBE_HANG_INDEX = 5;
+constexpr DWORD PROBE_ESCAPE_INDEX = 7;
+
+bool ParseTarget(const wchar_t* name, Target& target);
+const wchar_t* TargetName(Target target);
+const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz"
+bool TargetFromFileName(const std::wstring& path, Target& target);
+
+// generate.cpp: input number 'index' of the campaign 'seed', the same on every run.
+std::string GenerateInput(Target target, uint64_t seed, uint64_t index);
+
+// worker.cpp: runs inputs in this process. Returns WORKER_FINISHED, or
+// WORKER_FENCE_BROKEN after the first input that wrote outside its fence.
+struct WorkerProgress {
+    volatile LONG64 index;          // the input being run
+    volatile LONG64 started;        // inputs started so far
+    wchar_t breach[MAX_PATH];       // what a broken fence touched
+};
+DWORD RunGenerated(Target target, uint64_t seed, uint64_t first, uint64_t count, WorkerProgress& progress);
+DWORD RunSavedInput(Target target, const std::string& bytes, WorkerProgress& progress);
+void InstallCrashExit();
+
+// campaign.cpp: runs inputs in worker processes of 'worker' (vfuzz.exe), each input under
+// a watchdog; a crash, a hang or a broken fence saves the input under 'corpus'.
+struct Failure {
+    uint64_t index;
+    std::wstring kind;      // "crash 0xC0000005", "hang", "write outside: <path>"
+    std::wstring saved;     // the file the input was saved to
+};
+struct CampaignResult {
+    uint64_t inputs;
+    std::vector<Failure> failures;
+    bool workerMissing;
+};
+CampaignResult RunCampaign(const std::wstring& worker, Target target, uint64_t seed, uint64_t count,
+                           const std::wstring& corpus, DWORD hangMilliseconds);
+// Replays one saved input in a worker under the same watchdog; kind is empty when it ran clean.
+Failure ReplaySaved(const std::wstring& worker, const std::wstring& path, DWORD hangMilliseconds);
+
+} // namespace fuzz

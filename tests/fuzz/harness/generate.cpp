@@ -1,0 +1,363 @@
+// Deterministic inputs: each is grown from a grammar of its format and then mutated a
+// few times, all driven by a generator seeded with (campaign seed, input index).
+#include "fuzz/harness/fuzz.h"
+#include <zlib.h>
+#include <cstring>
+
+namespace fuzz {
+namespace {
+
+struct Random {
+    uint64_t state;
+    uint64_t Next()
+    {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    size_t Below(size_t bound) { return bound ? static_cast<size_t>(Next() % bound) : 0; }
+    bool Chance(size_t percent) { return Below(100) < percent; }
+    template <typename T, size_t N>
+    const T& Pick(const T (&table)[N]) { return table[Below(N)]; }
+};
+
+Random SeededRandom(uint64_t seed, uint64_t index, Target target)
+{
+    Random random{seed * 0x2545F4914F6CDD1Dull ^ (index + 1) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(target)};
+    random.Next();
+    return random;
+}
+
+// --- text pieces shared by scripts and .reg files ---
+
+const wchar_t* const ESCAPES[] = {
+    L"%0", L"%1", L"%9", L"%x", L"%X", L"%#0041", L"%#00", L"%#4E2D", L"%#", L"%#12", L"%,", L"%%",
+    L"%N", L"%R", L"%C", L"%E", L"%D", L"%T", L"%W", L"%A", L"%q", L"%;", L"%[",
+};
+const wchar_t* const WORDS[] = {
+    L"a", L"Value", L"x", L"12", L"-7", L"0x1F", L"4294967296", L"..", L"\\", L"\\\\", L"\"", L"=", L"==",
+    L"!=", L"<=", L">", L"&&", L"||", L"&", L"|", L"!", L"?", L"#", L"@", L"-", L";", L" ", L"\t",
+    L"C:\\nothing\\here.txt", L"*", L"*.*", L"\\*", L"[", L"]", L"<", L">", L"\x4E2D\x6587", L"\xFFFF", L"\xD800",
+};
+const wchar_t* const KEYWORDS[] = {
+    L"LOAD", L"BATC", L"IFEX", L"ELSE", L"CALL", L"GOTO", L"PROC", L"ENDP", L"PLAY", L"BEEP", L"MSGX",
+    L"DLGX", L"LINK", L"FILE", L"REGX", L"RARX", L"SEND", L"WAIT", L"KILL", L"SHUT", L"EXEC", L"CDLL",
+    L"EVAL", L"ASOC", L"DISP", L"POST", L"HELP", L"VRUI", L"TGZX", L"eval", L"Ifex", L"XXXX", L"",
+};
+const wchar_t* const ROOTS[] = {
+    L"HKCU\\", L"HKLM\\", L"HKCR\\", L"HKU\\", L"HKEY_CURRENT_USER\\", L"HKEY_LOCAL_MACHINE\\",
+    L"HKEY_CLASSES_ROOT\\", L"HKEY_USERS\\", L"hkcu\\", L"HKCU", L"", L"HKEY_CURRENT_CONFIG\\",
+};
+const wchar_t* const LABELS[] = {L"a", L"b", L"Main", L"x y", L""};
+
+void AppendNumber(std::wstring& text, long long value) { text += std::to_wstring(value); }
+
+void AppendAtom(std::wstring& text, Random& random)
+{
+    switch (random.Below(5)) {
+    case 0: text += random.Pick(ESCAPES); break;
+    case 1: AppendNumber(text, static_cast<long long>(random.Below(2000)) - 1000); break;
+    case 2: text += static_cast<wchar_t>(1 + random.Below(0xFFFE)); break;
+    default: text += random.Pick(WORDS); break;
+    }
+}
+
+void AppendAtoms(std::wstring& text, Random& random, size_t most)
+{
+    for (size_t i = random.Below(most + 1); i > 0; --i)
+        AppendAtom(text, random);
+}
+
+void AppendKeyPath(std::wstring& text, Random& random)
+{
+    text += random.Pick(ROOTS);
+    text += L"Software\\Fz";
+    for (size_t i = random.Below(4); i > 0; --i) {
+        text += L'\\';
+        AppendAtoms(text, random, 2);
+    }
+}
+
+// --- scripts ---
+
+void AppendCondition(std::wstring& text, Random& random)
+{
+    const wchar_t* const OPERATORS[] = {L"==", L"=", L"!=", L"!", L"<", L"<=", L">", L">=", L"&", L"&&", L"|", L"||", L""};
+    if (random.Chance(20))
+        text += L'!';
+    AppendAtoms(text, random, 2);
+    text += random.Pick(OPERATORS);
+    AppendAtoms(text, random, 2);
+}
+
+void AppendCommand(std::wstring& text, Random& random, int depth);
+
+void AppendRegxLine(std::wstring& text, Random& random)
+{
+    const wchar_t* const MARKERS[] = {L"", L"#", L"@", L"-", L"Name"};
+    text += L"REGX ";
+    AppendKeyPath(text, random);
+    text += L'\\';
+    text += random.Pick(MARKERS);
+    AppendAtoms(text, random, 2);
+    if (random.Chance(70)) {
+        text += L'=';
+        AppendAtoms(text, random, 3);
+        if (random.Chance(30)) {
+            text += L'?';
+            AppendAtoms(text, random, 2);
+        }
+    }
+}
+
+void AppendCommand(std::wstring& text, Random& random, int depth)
+{
+    switch (random.Below(depth > 2 ? 6 : 10)) {
+    case 0: text += L"EVAL "; text += static_cast<wchar_t>(L'0' + random.Below(10)); text += L'='; AppendAtoms(text, random, 4); break;
+    case 1: text += L"EVAL x="; AppendAtoms(text, random, 2); break;
+    case 2: AppendRegxLine(text, random); break;
+    case 3: text += random.Chance(50) ? L"FILE " : L"LINK "; AppendAtoms(text, random, 3); text += L','; AppendAtoms(text, random, 3); break;
+    case 4: text += random.Pick(KEYWORDS); text += L' '; AppendAtoms(text, random, 4); break;
+    case 5: text += L"EVAL "; AppendAtoms(text, random, 2); break;
+    case 6: text += L"IFEX "; AppendCondition(text, random); text += L','; AppendCommand(text, random, depth + 1); break;
+    case 7: text += L"ELSE "; AppendCommand(text, random, depth + 1); break;
+    case 8:
+        text += L"BATC ";
+        for (size_t i = 1 + random.Below(4); i > 0; --i) {
+            AppendCommand(text, random, depth + 1);
+            text += L';';
+        }
+        break;
+    default: text += random.Chance(50) ? L"CALL " : L"GOTO "; text += random.Pick(LABELS); break;
+    }
+}
+
+void AppendScriptLine(std::wstring& text, Random& random)
+{
+    switch (random.Below(12)) {
+    case 0: text += L"; "; AppendAtoms(text, random, 3); break;
+    case 1: text += L"IFEX "; AppendCondition(text, random); break;        // opens a block
+    case 2: text += L"IFEX"; break;                                         // closes one
+    case 3: text += random.Chance(50) ? L"PROC " : L"ENDP "; text += random.Pick(LABELS); break;
+    case 4: text += L'['; AppendKeyPath(text, random); text += L"]\r\n\"v\"=\""; AppendAtoms(text, random, 2); text += L'"'; break;
+    case 5: text += L"<wap-provisioningdoc/>"; if (random.Chance(50)) text += L"\r\n<>"; break;
+    case 6: text.append(1000 + random.Below(5000), static_cast<wchar_t>(random.Chance(50) ? L'a' : L'%')); break;
+    case 7: text += L"C:\\nothing\\"; AppendAtoms(text, random, 2); break;
+    default: AppendCommand(text, random, 0); break;
+    }
+    text += random.Chance(80) ? L"\r\n" : (random.Chance(50) ? L"\n" : L"\r");
+}
+
+// --- .reg texts ---
+
+void AppendRegValue(std::wstring& text, Random& random)
+{
+    if (random.Chance(15))
+        text += L'@';
+    else {
+        text += L'"';
+        AppendAtoms(text, random, 2);
+        text += L'"';
+    }
+    text += L'=';
+    switch (random.Below(8)) {
+    case 0: text += L'"'; AppendAtoms(text, random, 4); text += random.Chance(90) ? L"\"" : L""; break;
+    case 1: text += L"\"a\\\\b\\\"c\""; break;
+    case 2: text += L"dword:"; text += random.Chance(80) ? L"0000ffff" : L"zz"; break;
+    case 3: text += L"-"; break;
+    case 4: text += L"hex(7):41,00,00,00,00,00"; break;
+    case 5: text += L"hex(2):25,00,41,00,00,00"; break;
+    default:
+        text += random.Chance(50) ? L"hex:" : L"hex(b):";
+        for (size_t i = random.Below(40); i > 0; --i) {
+            text += L"a5,";
+            if (random.Chance(10))
+                text += L"\\\r\n  ";
+        }
+        text += L"ff";
+        break;
+    }
+}
+
+std::string Utf16Bytes(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// Mutates UTF-16 text unit by unit: replace, insert, delete, duplicate, cut short.
+void MutateText(std::wstring& text, Random& random)
+{
+    for (size_t n = random.Below(5); n > 0 && !text.empty(); --n) {
+        size_t at = random.Below(text.size());
+        size_t length = 1 + random.Below(64);
+        switch (random.Below(6)) {
+        case 0: text[at] = static_cast<wchar_t>(random.Chance(30) ? random.Pick(L"%,;\\\"[]=\r\n#@") : random.Below(0x10000)); break;
+        case 1: { std::wstring atom; AppendAtom(atom, random); text.insert(at, atom); break; }
+        case 2: text.erase(at, length); break;
+        case 3: text.insert(at, text.substr(at, length)); break;
+        case 4: text.resize(at); break;
+        default: text.insert(at, std::wstring(random.Below(300), random.Pick(L"%\\\",a"))); break;
+        }
+    }
+}
+
+std::string GenerateScript(Random& random)
+{
+    std::wstring text;
+    for (size_t lines = random.Below(30); lines > 0; --lines)
+        AppendScriptLine(text, random);
+    if (random.Chance(20))
+        text += random.Pick(ESCAPES);      // an escape cut short by the end of the text
+    MutateText(text, random);
+    return Utf16Bytes(text);
+}
+
+std::string GenerateRegistryText(Random& random)
+{
+    std::wstring text = random.Chance(50) ? L"REGEDIT4\r\n\r\n" : L"Windows Registry Editor Version 5.00\r\n\r\n";
+    for (size_t sections = random.Below(6); sections > 0; --sections) {
+        text += random.Chance(15) ? L"[-" : L"[";
+        AppendKeyPath(text, random);
+        text += random.Chance(90) ? L"]\r\n" : L"\r\n";
+        for (size_t values = random.Below(8); values > 0; --values) {
+            if (random.Chance(10))
+                text += L"; comment\r\n";
+            AppendRegValue(text, random);
+            text += random.Chance(85) ? L"\r\n" : L"\n";
+        }
+        text += L"\r\n";
+    }
+    MutateText(text, random);
+    return Utf16Bytes(text);
+}
+
+// --- tar archives ---
+
+constexpr size_t BLOCK = 512;
+
+void PutOctal(std::string& header, size_t offset, size_t width, uint64_t value)
+{
+    std::string digits(width - 1, '0');
+    for (size_t i = width - 1; i > 0 && value; --i, value >>= 3)
+        digits[i - 1] = static_cast<char>('0' + (value & 7));
+    memcpy(&header[offset], digits.data(), width - 1);
+}
+
+void AppendEntry(std::string& tar, const std::string& name, char type, const std::string& data, Random& random)
+{
+    std::string header(BLOCK, '\0');
+    memcpy(&header[0], name.data(), name.size() < 100 ? name.size() : 100);
+    PutOctal(header, 100, 8, 0644);
+    PutOctal(header, 124, 12, data.size());
+    if (random.Chance(5))
+        memcpy(&header[124], random.Chance(50) ? "99999999999" : "77777777777", 11);
+    PutOctal(header, 136, 12, 0);
+    header[156] = type;
+    memcpy(&header[257], "ustar", 5);
+    memset(&header[148], ' ', 8);
+    unsigned sum = 0;
+    for (unsigned char byte : header)
+        sum += byte;
+    PutOctal(header, 148, 7, sum);
+    tar += header;
+    tar += data;
+    tar.append((BLOCK - data.size() % BLOCK) % BLOCK, '\0');
+}
+
+// Entry names, among them every way out of the destination the extractor must refuse.
+std::string EntryName(Random& random)
+{
+    const char* const NAMES[] = {
+        "a.txt", "dir/", "dir/sub/b.bin", "dir\\c", "../FZESC1", "..\\FZESC2", "/FZESC3", "\\FZESC4",
+        "C:/FZESC5", "C:FZESC6", "Z:/tmp/FZESC7", "dir/../../FZESC8", ".../FZESC9", ".. /FZESC10",
+        "a:stream", "//?/C:/FZESC11", "./d/./e", "con", "aux.txt", "x/", "", " ", "\xE4\xB8\xAD.txt",
+        "name with spaces", "dir/..", "..",
+    };
+    std::string name = random.Pick(NAMES);
+    if (random.Chance(10))
+        name = std::string(50 + random.Below(300), 'n') + (random.Chance(50) ? "/../FZESC12" : "");
+    return name;
+}
+
+std::string EntryData(Random& random)
+{
+    std::string data(random.Chance(20) ? random.Below(70000) : random.Below(1200), '\0');
+    uint64_t fill = random.Next();
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(random.Chance(50) ? 'A' + (fill + i) % 26 : 0);
+    return data;
+}
+
+std::string Gzip(const std::string& raw)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, 1, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return raw;
+    std::string out(deflateBound(&stream, raw.size()) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+    stream.avail_in = static_cast<uInt>(raw.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+void MutateBytes(std::string& bytes, Random& random)
+{
+    for (size_t n = random.Below(6); n > 0 && !bytes.empty(); --n) {
+        size_t at = random.Below(bytes.size());
+        switch (random.Below(5)) {
+        case 0: bytes[at] = static_cast<char>(random.Next()); break;
+        case 1: bytes[at] = random.Pick("\0 7/.:\\0L5K"); break;
+        case 2: bytes.resize(at); break;
+        case 3: bytes.erase(at, 1 + random.Below(600)); break;
+        default: bytes.insert(at, std::string(1 + random.Below(600), static_cast<char>(random.Next()))); break;
+        }
+    }
+}
+
+std::string GenerateArchive(Random& random)
+{
+    const char TYPES[] = {'0', '0', '0', '\0', '5', 'L', 'K', '2', 'x', 'g', '7'};
+    std::string tar;
+    for (size_t entries = random.Below(12); entries > 0; --entries) {
+        char type = random.Pick(TYPES);
+        if (type == 'L' || type == 'K') {
+            std::string longName = EntryName(random) + std::string(random.Below(200), 'l');
+            longName += '\0';
+            AppendEntry(tar, "././@LongLink", type, longName, random);
+            type = '0';
+        }
+        AppendEntry(tar, EntryName(random), type, type == '5' ? std::string() : EntryData(random), random);
+    }
+    if (random.Chance(70))
+        tar.append(2 * BLOCK, '\0');
+    bool mutateCompressed = random.Chance(30);
+    if (!mutateCompressed)
+        MutateBytes(tar, random);
+    if (random.Chance(60)) {
+        tar = Gzip(tar);
+        if (mutateCompressed)
+            MutateBytes(tar, random);
+    }
+    return tar;
+}
+
+} // namespace
+
+std::string GenerateInput(Target target, uint64_t seed, uint64_t index)
+{
+    Random random = SeededRandom(seed, index, target);
+    switch (target) {
+    case Target::Script: return GenerateScript(random);
+    case Target::Registry: return GenerateRegistryText(random);
+    case Target::Archive: return GenerateArchive(random);
+    case Target::Probe: break;
+    }
+    return "probe " + std::to_string(index);
+}
+
+} // namespace fuzz

@@ -1,0 +1,479 @@
+// Runs fuzz inputs inside this process with their side effects fenced in:
+// - the predefined registry roots are redirected into a throw-away key;
+// - the program's own imports of the file, process and message-box calls are swapped
+//   for guards that refuse (and report) any write outside the sandbox folder;
+// - script commands that act on the machine go to a recorder (REGX runs for real, as
+//   the registry is fenced);
+// - texts end right before a no-access page, so a read past their end faults.
+#include "fuzz/harness/fuzz.h"
+#include "archive/archive.h"
+#include "engine/engine.h"
+#include "registry/registry.h"
+#include <shellapi.h>
+#include <cstdlib>
+#include <cstring>
+
+namespace fuzz {
+namespace {
+
+WorkerProgress* activeProgress = nullptr;
+wchar_t sandbox[MAX_PATH];          // "...\vfuzz-<pid>\" with its final backslash
+bool fenceBroken = false;
+
+// --- the write fence over this program's imports ---
+
+void ReportBreach(const wchar_t* what, const wchar_t* path)
+{
+    fenceBroken = true;
+    if (activeProgress && !activeProgress->breach[0]) {
+        wchar_t entry[MAX_PATH];
+        StringCchPrintfW(entry, MAX_PATH, L"%s %s", what, path ? path : L"");
+        StringCchCopyW(activeProgress->breach, MAX_PATH, entry);
+    }
+}
+
+bool IsInsideSandbox(const wchar_t* path)
+{
+    wchar_t full[MAX_PATH];
+    DWORD length = path ? GetFullPathNameW(path, MAX_PATH, full, nullptr) : 0;
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    return _wcsnicmp(full, sandbox, wcslen(sandbox)) == 0;
+}
+
+bool IsAllowedWrite(const wchar_t* what, const wchar_t* path)
+{
+    if (IsInsideSandbox(path))
+        return true;
+    ReportBreach(what, path);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
+decltype(&CreateFileW) originalCreateFile;
+decltype(&CreateDirectoryW) originalCreateDirectory;
+decltype(&DeleteFileW) originalDeleteFile;
+decltype(&RemoveDirectoryW) originalRemoveDirectory;
+decltype(&MoveFileExW) originalMoveFileEx;
+decltype(&CopyFileW) originalCopyFile;
+decltype(&SetFileAttributesW) originalSetFileAttributes;
+
+constexpr DWORD WRITE_ACCESS = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE |
+                               FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER;
+
+HANDLE WINAPI GuardCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    bool writes = (access & WRITE_ACCESS) || disposition != OPEN_EXISTING || (flags & FILE_FLAG_DELETE_ON_CLOSE);
+    if (writes && !IsAllowedWrite(L"CreateFileW", path))
+        return INVALID_HANDLE_VALUE;
+    return originalCreateFile(path, access, share, security, disposition, flags, templateFile);
+}
+
+BOOL WINAPI GuardCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    return IsAllowedWrite(L"CreateDirectoryW", path) && originalCreateDirectory(path, security);
+}
+
+BOOL WINAPI GuardDeleteFile(LPCWSTR path)
+{
+    return IsAllowedWrite(L"DeleteFileW", path) && originalDeleteFile(path);
+}
+
+BOOL WINAPI GuardRemoveDirectory(LPCWSTR path)
+{
+    return IsAllowedWrite(L"RemoveDirectoryW", path) && originalRemoveDirectory(path);
+}
+
+BOOL WINAPI GuardMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    return IsAllowedWrite(L"MoveFileExW", from) && IsAllowedWrite(L"MoveFileExW", to) &&
+           originalMoveFileEx(from, to, flags);
+}
+
+BOOL WINAPI GuardCopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
+{
+    return IsAllowedWrite(L"CopyFileW", to) && originalCopyFile(from, to, failIfExists);
+}
+
+BOOL WINAPI GuardSetFileAttributes(LPCWSTR path, DWORD attributes)
+{
+    return IsAllowedWrite(L"SetFileAttributesW", path) && originalSetFileAttributes(path, attributes);
+}
+
+// Nothing in a fuzz run may start a program or show a window.
+BOOL WINAPI GuardCreateProcess(LPCWSTR program, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                               BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    ReportBreach(L"CreateProcessW", program ? program : commandLine);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+BOOL WINAPI GuardShellExecuteEx(SHELLEXECUTEINFOW* request)
+{
+    ReportBreach(L"ShellExecuteExW", request ? request->lpFile : nullptr);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+int WINAPI GuardMessageBox(HWND, LPCWSTR text, LPCWSTR, UINT)
+{
+    ReportBreach(L"MessageBoxW", text);
+    return 0;
+}
+
+// Points this program's import slot for 'name' at 'hook'; 'original' keeps what it held.
+// Imports the program does not use are left alone.
+void SwapImport(const char* name, void* hook, void** original)
+{
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!directory.VirtualAddress)
+        return;
+    auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    for (; module->Name; ++module) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* imported = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(imported->Name), name) != 0)
+                continue;
+            DWORD protection;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &protection);
+            if (!*original)
+                *original = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(hook);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), protection, &protection);
+        }
+    }
+}
+
+template <typename F>
+void Swap(const char* name, F hook, F& original)
+{
+    void* slot = reinterpret_cast<void*>(original);
+    SwapImport(name, reinterpret_cast<void*>(hook), &slot);
+    original = reinterpret_cast<F>(slot);
+}
+
+void InstallWriteFence()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    originalCreateFile = CreateFileW;
+    originalCreateDirectory = CreateDirectoryW;
+    originalDeleteFile = DeleteFileW;
+    originalRemoveDirectory = RemoveDirectoryW;
+    originalMoveFileEx = MoveFileExW;
+    originalCopyFile = CopyFileW;
+    originalSetFileAttributes = SetFileAttributesW;
+    Swap("CreateFileW", &GuardCreateFile, originalCreateFile);
+    Swap("CreateDirectoryW", &GuardCreateDirectory, originalCreateDirectory);
+    Swap("DeleteFileW", &GuardDeleteFile, originalDeleteFile);
+    Swap("RemoveDirectoryW", &GuardRemoveDirectory, originalRemoveDirectory);
+    Swap("MoveFileExW", &GuardMoveFileEx, originalMoveFileEx);
+    Swap("CopyFileW", &GuardCopyFile, originalCopyFile);
+    Swap("SetFileAttributesW", &GuardSetFileAttributes, originalSetFileAttributes);
+    void* unused = nullptr;
+    SwapImport("CreateProcessW", reinterpret_cast<void*>(&GuardCreateProcess), &unused);
+    unused = nullptr;
+    SwapImport("ShellExecuteExW", reinterpret_cast<void*>(&GuardShellExecuteEx), &unused);
+    unused = nullptr;
+    SwapImport("MessageBoxW", reinterpret_cast<void*>(&GuardMessageBox), &unused);
+}
+
+// --- the sandbox folder ---
+
+void RemoveTreeContents(const wchar_t* folder)
+{
+    wchar_t pattern[MAX_PATH];
+    if (FAILED(StringCchPrintfW(pattern, MAX_PATH, L"%s\\*", folder)))
+        return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L".."))
+            continue;
+        wchar_t path[MAX_PATH];
+        if (FAILED(StringCchPrintfW(path, MAX_PATH, L"%s\\%s", folder, found.cFileName)))
+            continue;
+        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTreeContents(path);
+            RemoveDirectoryW(path);
+        } else {
+            DeleteFileW(path);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+struct SandboxPaths {
+    wchar_t archive[MAX_PATH];
+    wchar_t destination[MAX_PATH];      // four levels below the sandbox, so that climbing out
+    wchar_t workFolder[MAX_PATH];       // of it by a few ".." still lands inside
+};
+SandboxPaths paths;
+
+bool PrepareSandbox()
+{
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    if (FAILED(StringCchPrintfW(sandbox, MAX_PATH, L"%svfuzz-%lu\\", temp, GetCurrentProcessId())))
+        return false;
+    StringCchPrintfW(paths.archive, MAX_PATH, L"%sinput.tgz", sandbox);
+    StringCchPrintfW(paths.destination, MAX_PATH, L"%sa\\b\\c\\dest", sandbox);
+    StringCchPrintfW(paths.workFolder, MAX_PATH, L"%sa\\b\\c\\work", sandbox);
+    CreateDirectoryW(sandbox, nullptr);
+    wchar_t folder[MAX_PATH];
+    const wchar_t* const LEVELS[] = {L"a", L"a\\b", L"a\\b\\c", L"a\\b\\c\\dest", L"a\\b\\c\\work"};
+    for (const wchar_t* level : LEVELS) {
+        StringCchPrintfW(folder, MAX_PATH, L"%s%s", sandbox, level);
+        CreateDirectoryW(folder, nullptr);
+    }
+    return SetCurrentDirectoryW(paths.workFolder) != FALSE;
+}
+
+// Everything in the sandbox outside the destination is a way out that the write fence
+// let through (a relative climb); it is reported and removed.
+void CheckSandboxFolder(const wchar_t* folder, int depth)
+{
+    wchar_t pattern[MAX_PATH];
+    StringCchPrintfW(pattern, MAX_PATH, L"%s*", folder);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L".."))
+            continue;
+        wchar_t path[MAX_PATH];
+        StringCchPrintfW(path, MAX_PATH, L"%s%s", folder, found.cFileName);
+        bool expected = !_wcsicmp(path, paths.archive) || !_wcsicmp(path, paths.destination) ||
+                        !_wcsicmp(path, paths.workFolder) || (depth < 3 && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                                              found.cFileName[0] == L"abc"[depth] && !found.cFileName[1]);
+        if (!expected)
+            ReportBreach(L"left outside the destination:", path);
+        else if (depth < 3 && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            StringCchCatW(path, MAX_PATH, L"\\");
+            CheckSandboxFolder(path, depth + 1);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// --- the registry fence ---
+
+const HKEY FENCED_ROOTS[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT, HKEY_USERS};
+HKEY fenceKeys[ARRAYSIZE(FENCED_ROOTS)];
+wchar_t fencePath[MAX_PATH];
+
+bool RaiseRegistryFence()
+{
+    StringCchPrintfW(fencePath, MAX_PATH, L"Software\\VarnoltFuzz\\%lu", GetCurrentProcessId());
+    for (size_t i = 0; i < ARRAYSIZE(FENCED_ROOTS); ++i) {
+        wchar_t path[MAX_PATH];
+        StringCchPrintfW(path, MAX_PATH, L"%s\\%zu", fencePath, i);
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &fenceKeys[i], nullptr))
+            return false;
+    }
+    for (size_t i = 0; i < ARRAYSIZE(FENCED_ROOTS); ++i)
+        if (RegOverridePredefKey(FENCED_ROOTS[i], fenceKeys[i]) != ERROR_SUCCESS)
+            return false;
+    return true;
+}
+
+void EmptyRegistryFence()
+{
+    for (HKEY key : fenceKeys)
+        if (key)
+            RegDeleteTreeW(key, nullptr);
+}
+
+void LowerRegistryFence()
+{
+    for (size_t i = 0; i < ARRAYSIZE(FENCED_ROOTS); ++i) {
+        RegOverridePredefKey(FENCED_ROOTS[i], nullptr);
+        if (fenceKeys[i])
+            RegCloseKey(fenceKeys[i]);
+        fenceKeys[i] = nullptr;
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, fencePath);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VarnoltFuzz");     // only when no other worker uses it
+}
+
+// --- texts that end at a no-access page ---
+
+struct GuardedText {
+    void* block;
+    wchar_t* text;
+};
+
+GuardedText PlaceBeforeGuardPage(const std::string& bytes)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    size_t units = bytes.size() / sizeof(wchar_t) + 1;
+    size_t dataBytes = (units * sizeof(wchar_t) + system.dwPageSize - 1) / system.dwPageSize * system.dwPageSize;
+    auto* block = static_cast<BYTE*>(VirtualAlloc(nullptr, dataBytes + system.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!block)
+        return {nullptr, nullptr};
+    DWORD old;
+    VirtualProtect(block + dataBytes, system.dwPageSize, PAGE_NOACCESS, &old);
+    auto* text = reinterpret_cast<wchar_t*>(block + dataBytes) - units;
+    memcpy(text, bytes.data(), (units - 1) * sizeof(wchar_t));
+    text[units - 1] = 0;
+    return {block, text};
+}
+
+// --- the targets ---
+
+LONG64 recordedCommands = 0;
+
+// Stands in for every command that acts on the machine. REGX runs, as the registry is
+// fenced; the rest are only counted, with their argument text read to its end.
+DWORD RecordCommand(const wchar_t* keyword, wchar_t* args)
+{
+    ++recordedCommands;
+    if (!wcscmp(keyword, L"REGX"))
+        return RegistryCommand(args);
+    return static_cast<DWORD>(wcslen(args) & 3);
+}
+
+void RunScriptInput(const std::string& bytes)
+{
+    GuardedText script = PlaceBeforeGuardPage(bytes);
+    if (!script.block)
+        return;
+    ZeroMemory(ScriptVariables, sizeof ScriptVariables);
+    commandInterceptor = RecordCommand;
+    (void)RunScript(script.text, L"C:\\fuzz\\input.vrs");
+    commandInterceptor = nullptr;
+    VirtualFree(script.block, 0, MEM_RELEASE);
+    EmptyRegistryFence();
+}
+
+void RunRegistryInput(const std::string& bytes)
+{
+    GuardedText text = PlaceBeforeGuardPage(bytes);
+    if (!text.block)
+        return;
+    (void)ImportRegistryText(text.text, nullptr);
+    VirtualFree(text.block, 0, MEM_RELEASE);
+    EmptyRegistryFence();
+}
+
+void RunArchiveInput(const std::string& bytes)
+{
+    HANDLE file = CreateFileW(paths.archive, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    wchar_t archive[MAX_PATH_CHARS];
+    wchar_t destination[MAX_PATH_CHARS];
+    if (CopyText(archive, paths.archive) || CopyText(destination, paths.destination))
+        return;
+    (void)ExtractTarGz(archive, destination);
+    CheckSandboxFolder(sandbox, 0);
+    RemoveTreeContents(paths.destination);
+}
+
+// The harness's own failures on purpose, one of each kind.
+void RunProbeInput(uint64_t index)
+{
+    if (index == PROBE_CRASH_INDEX)
+        *static_cast<volatile int*>(nullptr) = 1;
+    if (index == PROBE_HANG_INDEX)
+        Sleep(INFINITE);
+    if (index == PROBE_ESCAPE_INDEX) {
+        wchar_t outside[MAX_PATH];
+        StringCchPrintfW(outside, MAX_PATH, L"%s..\\vfuzz-escape.txt", sandbox);
+        HANDLE file = CreateFileW(outside, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+}
+
+void RunOne(Target target, const std::string& bytes, uint64_t index)
+{
+    switch (target) {
+    case Target::Script: RunScriptInput(bytes); break;
+    case Target::Registry: RunRegistryInput(bytes); break;
+    case Target::Archive: RunArchiveInput(bytes); break;
+    case Target::Probe: RunProbeInput(index); break;
+    }
+}
+
+bool StartWorker(WorkerProgress& progress)
+{
+    activeProgress = &progress;
+    SetEnvironmentVariableW(L"VARNOLT_TRACE", nullptr);
+    if (!PrepareSandbox() || !RaiseRegistryFence())
+        return false;
+    InstallWriteFence();
+    return true;
+}
+
+void StopWorker()
+{
+    LowerRegistryFence();
+    SetCurrentDirectoryW(L"C:\\");
+    RemoveTreeContents(sandbox);
+    RemoveDirectoryW(sandbox);
+}
+
+LONG WINAPI ExitOnCrash(EXCEPTION_POINTERS* exception)
+{
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+} // namespace
+
+// A crash ends the worker at once with the exception code as its exit code, instead of
+// starting a debugger or showing a dialog; the campaign reads it from there.
+void InstallCrashExit()
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(ExitOnCrash);
+}
+
+DWORD RunGenerated(Target target, uint64_t seed, uint64_t first, uint64_t count, WorkerProgress& progress)
+{
+    if (!StartWorker(progress))
+        return ERROR_CANNOT_MAKE;
+    for (uint64_t index = first; index < first + count && !fenceBroken; ++index) {
+        progress.index = static_cast<LONG64>(index);
+        progress.started = progress.started + 1;
+        RunOne(target, GenerateInput(target, seed, index), index);
+    }
+    StopWorker();
+    return fenceBroken ? WORKER_FENCE_BROKEN : WORKER_FINISHED;
+}
+
+DWORD RunSavedInput(Target target, const std::string& bytes, WorkerProgress& progress)
+{
+    if (!StartWorker(progress))
+        return ERROR_CANNOT_MAKE;
+    uint64_t index = target == Target::Probe && bytes.size() > 6 ? strtoull(bytes.c_str() + 6, nullptr, 10) : 0;
+    progress.index = static_cast<LONG64>(index);
+    progress.started = progress.started + 1;
+    RunOne(target, bytes, index);
+    StopWorker();
+    return fenceBroken ? WORKER_FENCE_BROKEN : WORKER_FINISHED;
+}
+
+} // namespace fuzz
