@@ -160,27 +160,82 @@ DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, boo
     return written;
 }
 
+namespace {
+
+constexpr DWORD LOAD_PREFIX_BYTES = 64 * 1024;
+constexpr ptrdiff_t DECIDING_UNITS = 64;     // more than the longer header and its line break
+
+const wchar_t REGEDIT4[] = L"REGEDIT4";
+const wchar_t REGEDIT5[] = L"Windows Registry Editor Version 5.00";
+
+wchar_t* SkipLeadingBlanks(wchar_t* text)
+{
+    while (*text == L'\r' || *text == L'\n' || *text == L'\t' || *text == L' ' || *text >= 127)
+        ++text;
+    return text;
+}
+
+bool IsLargerThan(const wchar_t* path, DWORD bytes)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return true;                                // read in full, which reports the failure
+    return data.nFileSizeHigh != 0 || data.nFileSizeLow > bytes;
+}
+
+// The units in front of the registry text when 'start' begins with a header (the text
+// before it, the header and the one line break after it); 0 when it begins with neither.
+size_t CountHeaderUnits(wchar_t* text, wchar_t* start)
+{
+    size_t headerLength = 0;
+    if (MatchPrefix(start, REGEDIT4) >= ARRAYSIZE(REGEDIT4) - 1)
+        headerLength = ARRAYSIZE(REGEDIT4) - 1;
+    else if (MatchPrefix(start, REGEDIT5) >= ARRAYSIZE(REGEDIT5) - 1)
+        headerLength = ARRAYSIZE(REGEDIT5) - 1;
+    return headerLength ? static_cast<size_t>(SkipHeader(start, headerLength) - text) : 0;
+}
+
+// Reads the start of 'path' as text, enough to tell a file's kind; 'whole' tells whether
+// that is all of it. A file whose first characters lie beyond that start is read in full.
+wchar_t* ReadLoadPrefix(const wchar_t* path, bool& whole)
+{
+    DWORD bytes = LOAD_PREFIX_BYTES;
+    wchar_t* text = ReadTextFile(path, &bytes);
+    whole = text && !IsLargerThan(path, LOAD_PREFIX_BYTES);
+    if (!text || whole || text + bytes / sizeof(wchar_t) - SkipLeadingBlanks(text) >= DECIDING_UNITS)
+        return text;
+    free(text);
+    whole = true;
+    return ReadTextFile(path, nullptr);
+}
+
+} // namespace
+
 // LOAD: a provisioning document ('<'), a registry file (either header) or a script,
-// told apart by the text's first characters after blanks, line breaks and marks.
+// told apart by the text's first characters after blanks, line breaks and marks. A
+// registry file is imported piece by piece; the others are read in full.
 DWORD LoadFile(wchar_t* path)
 {
-    static const wchar_t REGEDIT4[] = L"REGEDIT4";
-    static const wchar_t REGEDIT5[] = L"Windows Registry Editor Version 5.00";
-    wchar_t* text = ReadTextFile(path, nullptr);
+    bool whole = false;
+    wchar_t* text = ReadLoadPrefix(path, whole);
     if (!text)
         return RESULT_UNREADABLE;
-    wchar_t* start = text;
-    while (*start == L'\r' || *start == L'\n' || *start == L'\t' || *start == L' ' || *start >= 127)
-        ++start;
+    if (size_t headerUnits = CountHeaderUnits(text, SkipLeadingBlanks(text))) {
+        free(text);
+        return ImportRegistryFile(path, headerUnits);
+    }
+    if (!whole) {
+        free(text);
+        text = ReadTextFile(path, nullptr);
+        if (!text)
+            return RESULT_UNREADABLE;
+    }
+    wchar_t* start = SkipLeadingBlanks(text);
     DWORD result;
     if (*start == L'<') {
         wchar_t* output = nullptr;
         result = static_cast<DWORD>(DMProcessConfigXML(start, 1, &output));
         delete[] output;
-    } else if (MatchPrefix(start, REGEDIT4) >= ARRAYSIZE(REGEDIT4) - 1) {
-        result = ImportRegistryText(SkipHeader(start, ARRAYSIZE(REGEDIT4) - 1), nullptr);
-    } else if (MatchPrefix(start, REGEDIT5) >= ARRAYSIZE(REGEDIT5) - 1) {
-        result = ImportRegistryText(SkipHeader(start, ARRAYSIZE(REGEDIT5) - 1), nullptr);
     } else {
         result = RunScript(text, path);
     }

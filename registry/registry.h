@@ -54,6 +54,14 @@ DWORD ReadHexNumber(const wchar_t* text);
 // first line that is not registry text and leaves the cursor there; without one it reads to the end.
 [[nodiscard]] DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor);
 
+// reg_file.cpp
+// The bytes read from a .reg file at a time; only a line longer than this grows the buffers.
+constexpr DWORD REG_FILE_PIECE_BYTES = 64 * 1024;
+// Imports a .reg file piece by piece, with the encodings ReadTextFile accepts; the same
+// result as ImportRegistryText on the whole text from 'headerUnits' decoded units on
+// (the blanks, marks and header before the registry text). 110 when it cannot be opened.
+[[nodiscard]] DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits);
+
 // association.cpp
 [[nodiscard]] DWORD AssociateFileType(wchar_t* args);
 
