@@ -6,6 +6,9 @@
 DWORD CreatePathDirectories(wchar_t* path);
 
 // file_ops.cpp
+// When set (by test harnesses), FILE and LINK split, scan and convert their arguments as
+// usual but touch no file: each stops where it would act and reports success.
+extern bool fileCommandsDryRun;
 // What FILE hands to CopyMatchingFile through EnumerateFiles. During a recursive copy
 // 'destination' points at the destination folder of the folder being searched.
 struct CopyRequest {

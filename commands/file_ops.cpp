@@ -57,6 +57,8 @@ DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
         return ERROR_FILENAME_EXCED_RANGE;
     memcpy(names, list, units * sizeof(wchar_t));
     names[units] = 0;
+    if (fileCommandsDryRun)
+        return ERROR_SUCCESS;
     SHFILEOPSTRUCTW operation = {};
     operation.wFunc = FO_DELETE;
     operation.pFrom = names;
@@ -83,6 +85,8 @@ DWORD WriteText(wchar_t* path, wchar_t* mark, bool ansi)
         data = ansiBytes;
         byteCount = converted > 0 ? static_cast<DWORD>(converted) : 0;   // too long: nothing is written
     }
+    if (fileCommandsDryRun)
+        return byteCount ? ERROR_SUCCESS : 1;
     return WriteFileBytes(path, data, byteCount, append) ? ERROR_SUCCESS : 1;
 }
 
@@ -191,6 +195,8 @@ DWORD CopyFiles(wchar_t* args, wchar_t* mark)
     const wchar_t* pattern = SplitLastComponent(folder);
     if (!*pattern)
         pattern = L"*";
+    if (fileCommandsDryRun)
+        return ERROR_SUCCESS;
     if (!request.recursive)
         return EnumerateFiles(CopyMatchingFile, &request, folder, pattern);
     request.nameFilter = pattern;
@@ -199,6 +205,8 @@ DWORD CopyFiles(wchar_t* args, wchar_t* mark)
 
 } // namespace
 
+bool fileCommandsDryRun = false;
+
 // FILE: delete "a;b[->]", create "folder\", write "file<text" or "file{text", or copy
 // "[!]source>destination", chosen by the first operator in the argument.
 DWORD FileOperation(wchar_t* args)
@@ -206,7 +214,10 @@ DWORD FileOperation(wchar_t* args)
     FileOperator found = FindFileOperator(args);
     switch (found.action) {
     case FileAction::Delete: return DeleteFiles(args, found.mark);
-    case FileAction::CreatePath: CreatePathDirectories(args); return ERROR_SUCCESS;
+    case FileAction::CreatePath:
+        if (!fileCommandsDryRun)
+            CreatePathDirectories(args);
+        return ERROR_SUCCESS;
     case FileAction::WriteAnsi: return WriteText(args, found.mark, true);
     case FileAction::WriteUtf16: return WriteText(args, found.mark, false);
     case FileAction::Copy: return CopyFiles(args, found.mark);

@@ -61,6 +61,8 @@ DWORD CreateShortcut(wchar_t* args)
     int converted = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
     if (converted <= 0)
         return static_cast<DWORD>(E_FAIL);
+    if (fileCommandsDryRun)
+        return ERROR_SUCCESS;
     CreatePathDirectories(args);
     DWORD written = WriteFileBytes(args, bytes, static_cast<DWORD>(converted - 1), false);
     return written ? ERROR_SUCCESS : static_cast<DWORD>(E_FAIL);

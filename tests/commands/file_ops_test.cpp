@@ -250,3 +250,24 @@ TEST(FileCopy, LargeFileArrivesWholeAndSelfCopyKeepsIt)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FileDryRun, SplitsArgumentsButTouchesNoFile)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"keep.txt", "k");
+    fileCommandsDryRun = true;
+    EXPECT_EQ(RunFile(folder / L"new\\"), 0u);
+    EXPECT_EQ(RunFile(folder / L"a.txt<=text"), 0u);
+    EXPECT_EQ(RunFile(folder / L"a.txt<"), 1u);                      // nothing to write, as for real
+    EXPECT_EQ(RunFile(folder / L"keep.txt;" + folder / L"x->"), 0u);
+    EXPECT_EQ(RunFile(folder / L"*.txt>" + folder / L"copy\\"), 0u);
+    EXPECT_EQ(test::Run(L"LINK " + folder / L"menu\\a.lnk,target.exe"), 0u);
+    fileCommandsDryRun = false;
+    EXPECT_TRUE(test::Exists(folder / L"keep.txt"));
+    for (const wchar_t* name : {L"new", L"a.txt", L"copy", L"menu"})
+        EXPECT_FALSE(test::Exists(folder / name)) << test::Utf8(name);
+}
+
+} // namespace

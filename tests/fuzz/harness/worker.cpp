@@ -7,6 +7,7 @@
 // - texts end right before a no-access page, so a read past their end faults.
 #include "fuzz/harness/fuzz.h"
 #include "archive/archive.h"
+#include "commands/commands.h"
 #include "engine/engine.h"
 #include "registry/registry.h"
 #include <shellapi.h>
@@ -342,12 +343,17 @@ GuardedText PlaceBeforeGuardPage(const std::string& bytes)
 LONG64 recordedCommands = 0;
 
 // Stands in for every command that acts on the machine. REGX runs, as the registry is
-// fenced; the rest are only counted, with their argument text read to its end.
+// fenced; FILE and LINK run dry (their argument splitting runs, no file is touched); the
+// rest are only counted, with their argument text read to its end.
 DWORD RecordCommand(const wchar_t* keyword, wchar_t* args)
 {
     ++recordedCommands;
     if (!wcscmp(keyword, L"REGX"))
         return RegistryCommand(args);
+    if (!wcscmp(keyword, L"FILE"))
+        return FileOperation(args);
+    if (!wcscmp(keyword, L"LINK"))
+        return CreateShortcut(args);
     return static_cast<DWORD>(wcslen(args) & 3);
 }
 
@@ -358,7 +364,9 @@ void RunScriptInput(const std::string& bytes)
         return;
     ZeroMemory(ScriptVariables, sizeof ScriptVariables);
     commandInterceptor = RecordCommand;
+    fileCommandsDryRun = true;
     (void)RunScript(script.text, L"C:\\fuzz\\input.vrs");
+    fileCommandsDryRun = false;
     commandInterceptor = nullptr;
     VirtualFree(script.block, 0, MEM_RELEASE);
     EmptyRegistryFence();
