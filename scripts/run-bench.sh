@@ -12,4 +12,5 @@ if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
   wineserver -p >/dev/null 2>&1 &
   trap 'wineserver -k 2>/dev/null || true' EXIT
 fi
+"$here/scripts/wine-warm.sh"
 python3 "$here/bench/bench.py" "$@"

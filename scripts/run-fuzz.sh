@@ -17,6 +17,7 @@ if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
   wineserver -p >/dev/null 2>&1 &
   trap 'wineserver -k 2>/dev/null || true' EXIT
 fi
+"$here/scripts/wine-warm.sh"
 
 status=0
 for target in script reg tar; do
