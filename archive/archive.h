@@ -1,8 +1,6 @@
 // Archive extraction: tar and tar-gzip over zlib, RAR through the UnRAR library.
 #pragma once
-#include <windows.h>
-#include <cstddef>
-#include "engine/engine.h"
+#include "base/base.h"
 
 // targz.cpp
 constexpr DWORD TAR_CANNOT_OPEN = 0xFFFFFFFF;              // -1

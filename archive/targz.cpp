@@ -1,5 +1,4 @@
 #include "archive/archive.h"
-#include "commands/commands.h"
 #include <zlib.h>
 #include <cstring>
 #include <cwchar>
@@ -127,14 +126,7 @@ HANDLE CreateEntryFile(TarExtraction& tar)
     wchar_t path[MAX_PATH_CHARS];
     if (!tar.isNameUsable || BuildEntryPath(path, tar.destination, tar.entryName, false) != ERROR_SUCCESS)
         return nullptr;
-    // Folders are made only when the file cannot be created without them: probing every
-    // folder of every entry's path would cost more than the write itself.
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        CreatePathDirectories(path);
-        file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+    return CreateFileMakingFolders(path);
 }
 
 DWORD StartFileEntry(TarExtraction& tar)

@@ -1,25 +1,26 @@
 // System commands: files, shortcuts, processes, windows, power, messages and sounds.
 #pragma once
-#include <windows.h>
-
-// directories.cpp
-DWORD CreatePathDirectories(wchar_t* path);
+#include "base/base.h"
 
 // file_ops.cpp
-// When set (by test harnesses), FILE and LINK split, scan and convert their arguments as
-// usual but touch no file: each stops where it would act and reports success.
-extern bool fileCommandsDryRun;
-// What FILE hands to CopyMatchingFile through EnumerateFiles. During a recursive copy
-// 'destination' points at the destination folder of the folder being searched.
-struct CopyRequest {
-    bool recursive;
-    const wchar_t* nameFilter;
-    const wchar_t* destination;
+enum class FileOperationKind { Delete, CreatePath, WriteAnsi, WriteUtf16, Copy };
+// A FILE argument cut into its parts; nothing on disk is touched while it is read.
+struct FileRequest {
+    FileOperationKind kind;
+    wchar_t* operand;       // the first path; for a delete, a NUL-separated list
+    wchar_t* end;           // a delete list's end; the text to write; the copy's destination
+    bool flag;              // a write appends ('='); a copy recurses ('!')
 };
+// Scans 'args' for its first operator and cuts it in place into a request.
+FileRequest ReadFileRequest(wchar_t* args);
+[[nodiscard]] DWORD CarryOutFileRequest(const FileRequest& request);
 [[nodiscard]] DWORD FileOperation(wchar_t* args);
-[[nodiscard]] DWORD CopyMatchingFile(void* request, const wchar_t* folder, const WIN32_FIND_DATAW& found);
 
 // shortcut.cpp
+constexpr size_t SHORTCUT_BYTES = 1024;
+// The shortcut file a LINK argument names, composed without touching the disk: 'args' is
+// cut to the shortcut's path and 'bytes' holds the file's content ('byteCount' of them).
+[[nodiscard]] DWORD ComposeShortcutFile(wchar_t* args, char (&bytes)[SHORTCUT_BYTES], DWORD& byteCount);
 [[nodiscard]] DWORD CreateShortcut(wchar_t* args);
 
 // processes.cpp
@@ -31,7 +32,5 @@ struct CopyRequest {
 [[nodiscard]] DWORD SetDisplayOrientation(wchar_t* args);
 
 // messages.cpp
-using PlaySoundCall = BOOL (*)(const wchar_t* sound, HMODULE module, DWORD flags);
-extern PlaySoundCall playSoundCall;     // PlaySoundW unless a test has put a recorder in
 [[nodiscard]] DWORD ShowMessageBox(wchar_t* args);
 [[nodiscard]] DWORD PlaySoundFile(wchar_t* args);

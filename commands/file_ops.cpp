@@ -1,5 +1,4 @@
 #include "commands/commands.h"
-#include "engine/engine.h"
 #include <shellapi.h>
 #include <cstdlib>
 
@@ -7,44 +6,6 @@ namespace {
 
 constexpr size_t ANSI_TEXT_BYTES = 1024;
 constexpr FILEOP_FLAGS DELETE_FLAGS = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;   // 0x0214
-
-enum class FileAction { Delete, CreatePath, WriteAnsi, WriteUtf16, Copy };
-
-struct FileOperator {
-    FileAction action;
-    wchar_t* mark;      // the operator character, or the argument's end for a delete
-};
-
-// Scans 'args' for the first operator. On the way ';' and "->" become NUL, so that the
-// text before the operator is a NUL-separated list whose first piece is the operand.
-FileOperator FindFileOperator(wchar_t* args)
-{
-    for (wchar_t* p = args;; ++p) {
-        switch (*p) {
-        case 0: return {FileAction::Delete, p};
-        case L';': *p = 0; break;
-        case L'-':
-            if (p[1] == L'>') {
-                p[0] = p[1] = 0;
-                ++p;
-            }
-            break;
-        case L'\\':
-            if (!p[1])
-                return {FileAction::CreatePath, p};
-            break;
-        case L'<': return {FileAction::WriteAnsi, p};
-        case L'{': return {FileAction::WriteUtf16, p};
-        case L'>': return {FileAction::Copy, p};
-        }
-    }
-}
-
-DWORD LastErrorOr(DWORD fallback)
-{
-    DWORD error = GetLastError();
-    return error ? error : fallback;
-}
 
 // Deletes the NUL-separated names from 'list' up to 'end' (the argument's terminator, or
 // an earlier double NUL). The shell wants one more NUL after the last name; it goes into
@@ -57,8 +18,6 @@ DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
         return ERROR_FILENAME_EXCED_RANGE;
     memcpy(names, list, units * sizeof(wchar_t));
     names[units] = 0;
-    if (fileCommandsDryRun)
-        return ERROR_SUCCESS;
     SHFILEOPSTRUCTW operation = {};
     operation.wFunc = FO_DELETE;
     operation.pFrom = names;
@@ -66,16 +25,10 @@ DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
     return static_cast<DWORD>(SHFileOperationW(&operation));
 }
 
-// "path<text" writes ANSI bytes, "path{text" UTF-16 code units. The unit after the
-// operator is the mode: '=' appends, anything else overwrites and is not written.
+// Writes 'text' as ANSI bytes or as UTF-16 code units, replacing the file or appending.
 // Returns 0 when at least one byte was written, otherwise 1.
-DWORD WriteText(wchar_t* path, wchar_t* mark, bool ansi)
+DWORD WriteText(const wchar_t* path, const wchar_t* text, bool append, bool ansi)
 {
-    *mark = 0;
-    wchar_t* text = mark + 1;
-    bool append = false;
-    if (*text)
-        append = *text++ == L'=';
     char ansiBytes[ANSI_TEXT_BYTES];
     const void* data = text;
     DWORD byteCount = static_cast<DWORD>(wcslen(text) * sizeof(wchar_t));
@@ -85,8 +38,6 @@ DWORD WriteText(wchar_t* path, wchar_t* mark, bool ansi)
         data = ansiBytes;
         byteCount = converted > 0 ? static_cast<DWORD>(converted) : 0;   // too long: nothing is written
     }
-    if (fileCommandsDryRun)
-        return byteCount ? ERROR_SUCCESS : 1;
     return WriteFileBytes(path, data, byteCount, append) ? ERROR_SUCCESS : 1;
 }
 
@@ -115,25 +66,13 @@ bool IsSameFile(HANDLE opened, const wchar_t* path)
     return same;
 }
 
-// Opens the copy's target for writing. Its folders are made only when it cannot be
-// created without them (probing each folder of each file costs more than the copy).
-HANDLE OpenCopyTarget(wchar_t* target)
-{
-    HANDLE output = OpenFileForAccess(target, GENERIC_WRITE);
-    if (!output && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        CreatePathDirectories(target);
-        output = OpenFileForAccess(target, GENERIC_WRITE);
-    }
-    return output;
-}
-
 // Streams the source into the target in fixed-size chunks, so memory does not grow with
 // the file. Returns 0, or the platform's error of the open, read or write. A target that
 // is the source itself cannot be opened for writing while the source is open (it is
 // shared for reading only); such a copy leaves the file as it is.
 DWORD CopyOpenFile(HANDLE source, wchar_t* target)
 {
-    HANDLE output = OpenCopyTarget(target);
+    HANDLE output = CreateFileMakingFolders(target);
     if (!output) {
         DWORD error = LastErrorOr(ERROR_OPEN_FAILED);
         return error == ERROR_SHARING_VIOLATION && IsSameFile(source, target) ? ERROR_SUCCESS : error;
@@ -172,82 +111,158 @@ DWORD CopyFileBytes(const wchar_t* source, wchar_t* target)
     return result;
 }
 
-// The destination of one entry: below a destination ending in '\' the entry keeps its
-// name (a folder gets a trailing '\'); any other destination is the one target of all.
+struct CopyRequest {
+    const wchar_t* destination;
+    wchar_t ownTarget[MAX_PATH_CHARS];      // the full path of a recursive copy's target folder, or empty
+};
+
+// The target of an entry 'relative' below the walk's first folder: below a destination
+// ending in '\' the entry keeps its place and name (a folder gets a trailing '\'); any other
+// destination is the one target of all.
 [[nodiscard]] bool ComposeDestination(wchar_t (&target)[MAX_PATH_CHARS], const wchar_t* destination,
-                                      const wchar_t* name, bool isFolder)
+                                      const WalkEntry& entry, bool isFolder)
 {
     size_t length = wcslen(destination);
     if (!length || destination[length - 1] != L'\\')
         return SUCCEEDED(StringCchCopyW(target, MAX_PATH_CHARS, destination));
-    return SUCCEEDED(StringCchPrintfW(target, MAX_PATH_CHARS, isFolder ? L"%s%s\\" : L"%s%s", destination, name));
+    const wchar_t* name = entry.found->cFileName;
+    const wchar_t* separator = *entry.relative ? L"\\" : L"";
+    return SUCCEEDED(StringCchPrintfW(target, MAX_PATH_CHARS, isFolder ? L"%s%s%s%s\\" : L"%s%s%s%s", destination,
+                                      entry.relative, separator, name));
+}
+
+DWORD CopyMatchingFile(void* userData, const WalkEntry& entry)
+{
+    const auto& request = *static_cast<const CopyRequest*>(userData);
+    wchar_t target[MAX_PATH_CHARS];
+    if (!ComposeDestination(target, request.destination, entry, false))
+        return ERROR_FILENAME_EXCED_RANGE;
+    return CopyFileBytes(entry.path, target);
+}
+
+bool IsOwnTarget(const CopyRequest& request, const wchar_t* folder)
+{
+    wchar_t full[MAX_PATH_CHARS];
+    DWORD length = GetFullPathNameW(folder, MAX_PATH_CHARS, full, nullptr);
+    return request.ownTarget[0] && length && length < MAX_PATH_CHARS && _wcsicmp(full, request.ownTarget) == 0;
+}
+
+// Recreates a folder below the destination before the walk enters it. The copy's own
+// target, when it lies inside the source, is never entered: its copies would be copied
+// again, level after level.
+DWORD CopyFolder(void* userData, const WalkEntry& entry)
+{
+    const auto& request = *static_cast<const CopyRequest*>(userData);
+    if (IsOwnTarget(request, entry.path))
+        return RESULT_NO_FILE;
+    wchar_t target[MAX_PATH_CHARS];
+    if (!ComposeDestination(target, request.destination, entry, true))
+        return ERROR_FILENAME_EXCED_RANGE;
+    CreatePathDirectories(target);
+    return ERROR_SUCCESS;
+}
+
+// The full path of the folder a recursive copy writes into, without its final backslash.
+void FindOwnTarget(CopyRequest& request)
+{
+    request.ownTarget[0] = 0;
+    DWORD length = GetFullPathNameW(request.destination, MAX_PATH_CHARS, request.ownTarget, nullptr);
+    if (!length || length >= MAX_PATH_CHARS) {
+        request.ownTarget[0] = 0;
+        return;
+    }
+    while (length > 3 && request.ownTarget[length - 1] == L'\\')
+        request.ownTarget[--length] = 0;
 }
 
 // "[!]folder\pattern>destination" ("=>" alike). '!' searches every subfolder and filters
 // file names with the case-sensitive pattern. The last entry's result is the result.
-DWORD CopyFiles(wchar_t* args, wchar_t* mark)
+DWORD CopyFiles(wchar_t* source, const wchar_t* destination, bool recursive)
 {
-    *mark = 0;
-    if (mark > args && mark[-1] == L'=')
-        mark[-1] = 0;
-    CopyRequest request{args[0] == L'!', nullptr, mark + 1};
-    wchar_t* folder = request.recursive ? args + 1 : args;
+    CopyRequest request{destination, {}};
+    wchar_t* folder = recursive ? source + 1 : source;
     const wchar_t* pattern = SplitLastComponent(folder);
     if (!*pattern)
         pattern = L"*";
-    if (fileCommandsDryRun)
-        return ERROR_SUCCESS;
-    if (!request.recursive)
-        return EnumerateFiles(CopyMatchingFile, &request, folder, pattern);
-    request.nameFilter = pattern;
-    return EnumerateFiles(CopyMatchingFile, &request, folder, L"*");
+    size_t length = wcslen(destination);
+    if (recursive && length && destination[length - 1] == L'\\')
+        FindOwnTarget(request);
+    FileWalk walk{CopyMatchingFile, CopyFolder, &request, ERROR_FILENAME_EXCED_RANGE};
+    return WalkFiles(walk, folder, pattern, recursive);
+}
+
+// Finds the first operator of a FILE argument. On the way ';' and "->" become NUL, so that
+// the text before the operator is a NUL-separated list whose first piece is the operand.
+FileRequest ScanFileOperator(wchar_t* args)
+{
+    for (wchar_t* p = args;; ++p) {
+        switch (*p) {
+        case 0: return {FileOperationKind::Delete, args, p, false};
+        case L';': *p = 0; break;
+        case L'-':
+            if (p[1] == L'>') {
+                p[0] = p[1] = 0;
+                ++p;
+            }
+            break;
+        case L'\\':
+            if (!p[1])
+                return {FileOperationKind::CreatePath, args, p, false};
+            break;
+        case L'<': return {FileOperationKind::WriteAnsi, args, p, false};
+        case L'{': return {FileOperationKind::WriteUtf16, args, p, false};
+        case L'>': return {FileOperationKind::Copy, args, p, false};
+        }
+    }
 }
 
 } // namespace
 
-bool fileCommandsDryRun = false;
-
 // FILE: delete "a;b[->]", create "folder\", write "file<text" or "file{text", or copy
-// "[!]source>destination", chosen by the first operator in the argument.
-DWORD FileOperation(wchar_t* args)
+// "[!]source>destination", chosen by the first operator in the argument. A write's first
+// unit after the operator is its mode: '=' appends, anything else overwrites and is not
+// written. A copy's "=>" counts as '>'.
+FileRequest ReadFileRequest(wchar_t* args)
 {
-    FileOperator found = FindFileOperator(args);
-    switch (found.action) {
-    case FileAction::Delete: return DeleteFiles(args, found.mark);
-    case FileAction::CreatePath:
-        if (!fileCommandsDryRun)
-            CreatePathDirectories(args);
+    FileRequest request = ScanFileOperator(args);
+    wchar_t* mark = request.end;
+    switch (request.kind) {
+    case FileOperationKind::Delete:
+    case FileOperationKind::CreatePath:
+        break;
+    case FileOperationKind::WriteAnsi:
+    case FileOperationKind::WriteUtf16:
+        *mark = 0;
+        request.end = mark + 1;
+        if (*request.end)
+            request.flag = *request.end++ == L'=';
+        break;
+    case FileOperationKind::Copy:
+        *mark = 0;
+        if (mark > args && mark[-1] == L'=')
+            mark[-1] = 0;
+        request.end = mark + 1;
+        request.flag = args[0] == L'!';
+        break;
+    }
+    return request;
+}
+
+DWORD CarryOutFileRequest(const FileRequest& request)
+{
+    switch (request.kind) {
+    case FileOperationKind::Delete: return DeleteFiles(request.operand, request.end);
+    case FileOperationKind::CreatePath:
+        CreatePathDirectories(request.operand);
         return ERROR_SUCCESS;
-    case FileAction::WriteAnsi: return WriteText(args, found.mark, true);
-    case FileAction::WriteUtf16: return WriteText(args, found.mark, false);
-    case FileAction::Copy: return CopyFiles(args, found.mark);
+    case FileOperationKind::WriteAnsi: return WriteText(request.operand, request.end, request.flag, true);
+    case FileOperationKind::WriteUtf16: return WriteText(request.operand, request.end, request.flag, false);
+    case FileOperationKind::Copy: return CopyFiles(request.operand, request.end, request.flag);
     }
     return ERROR_INVALID_PARAMETER;
 }
 
-// The visitor of FILE's copy: copies one file, or in a recursive copy recreates one folder
-// below the destination and descends into it. Paths that would not fit are refused.
-DWORD CopyMatchingFile(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found)
+DWORD FileOperation(wchar_t* args)
 {
-    auto& request = *static_cast<CopyRequest*>(userData);
-    bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder && (!request.recursive || found.cFileName[0] == L'.'))
-        return RESULT_NO_FILE;
-    if (!isFolder && request.recursive && !WildcardMatch(found.cFileName, request.nameFilter))
-        return RESULT_NO_FILE;
-    wchar_t source[MAX_PATH_CHARS];
-    wchar_t target[MAX_PATH_CHARS];
-    if (FAILED(StringCchPrintfW(source, MAX_PATH_CHARS, L"%s\\%s", folder, found.cFileName)) ||
-        !ComposeDestination(target, request.destination, found.cFileName, isFolder))
-        return ERROR_FILENAME_EXCED_RANGE;
-    if (!isFolder)
-        return CopyFileBytes(source, target);
-    CreatePathDirectories(target);
-    if (wcslen(source) + 2 >= MAX_PATH_CHARS)          // no room for the "\*" of the search
-        return ERROR_FILENAME_EXCED_RANGE;
-    const wchar_t* saved = request.destination;
-    request.destination = target;
-    DWORD result = EnumerateFiles(CopyMatchingFile, &request, source, L"*");
-    request.destination = saved;
-    return result;
+    return CarryOutFileRequest(ReadFileRequest(args));
 }

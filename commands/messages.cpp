@@ -1,6 +1,5 @@
 #include "commands/commands.h"
-#include "engine/engine.h"
-#include "ui/ui.h"
+#include "platform/device_calls.h"
 #include <mmsystem.h>
 #include <cstdlib>
 
@@ -8,11 +7,6 @@ namespace {
 
 constexpr wchar_t MESSAGE_CAPTION[] = L"Varnolt";
 constexpr UINT DEFAULT_MESSAGE_TYPE = MB_ICONINFORMATION;
-
-BOOL PlayWithPlatform(const wchar_t* sound, HMODULE module, DWORD flags)
-{
-    return PlaySoundW(sound, module, flags);
-}
 
 struct SoundMark {
     wchar_t mark;
@@ -34,8 +28,6 @@ DWORD SoundMarkFlag(wchar_t unit)
 }
 
 } // namespace
-
-PlaySoundCall playSoundCall = PlayWithPlatform;
 
 // MSGX text[,caption[,type]]: shows a message box owned by the console and returns the
 // id of the button that closed it (0 when it could not be shown). The caption defaults to
@@ -64,5 +56,5 @@ DWORD PlaySoundFile(wchar_t* args)
     DWORD flags = SND_FILENAME;
     for (DWORD flag; (flag = SoundMarkFlag(*args)) != 0; ++args)
         flags |= flag;
-    return playSoundCall(*args ? args : nullptr, nullptr, flags) ? ERROR_SUCCESS : 1;
+    return deviceCalls.playSound(*args ? args : nullptr, nullptr, flags) ? ERROR_SUCCESS : 1;
 }

@@ -1,8 +1,5 @@
 #include "commands/commands.h"
-#include "engine/engine.h"
-#include "platform/power.h"
-#include "ui/ui.h"
-#include <shellapi.h>
+#include "platform/device_calls.h"
 #include <tlhelp32.h>
 #include <cstdlib>
 
@@ -81,13 +78,6 @@ LPARAM MessageParameter(wchar_t* argument)
     return _wtol(argument + 1);
 }
 
-// A shell failure that leaves no error of its own must still not read as success.
-DWORD LastErrorOrNoAssociation()
-{
-    DWORD error = GetLastError();
-    return error ? error : ERROR_NO_ASSOCIATION;
-}
-
 } // namespace
 
 // EXEC [!]file[,parameters]: starts a program or opens a document and, without '!', waits
@@ -97,23 +87,14 @@ DWORD ExecuteProgram(wchar_t* args)
     bool wait = *args != L'!';
     if (!wait)
         ++args;
-    wchar_t* separator = wcschr(args, ARG_SEPARATOR);
-    if (separator)
-        *separator = 0;
-    SHELLEXECUTEINFOW request = {};
-    request.cbSize = sizeof request;
-    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    request.hwnd = consoleWindow;
-    request.lpFile = args;
-    request.lpParameters = separator ? separator + 1 : nullptr;
-    request.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&request))
-        return LastErrorOrNoAssociation();
-    if (!request.hProcess)
-        return ERROR_SUCCESS;           // a document handed to a program that was running already
+    wchar_t* parameters = SplitAtSeparator(args);
+    HANDLE process = nullptr;
+    DWORD result = ShellOpen(args, parameters, &process);
+    if (result != ERROR_SUCCESS || !process)
+        return result;
     if (wait)
-        WaitForSingleObject(request.hProcess, INFINITE);
-    CloseHandle(request.hProcess);
+        WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
     return ERROR_SUCCESS;
 }
 

@@ -1,10 +1,8 @@
 #include "commands/commands.h"
-#include "engine/engine.h"
 
 namespace {
 
 constexpr size_t SHORTCUT_CHARS = 1024;
-constexpr size_t SHORTCUT_BYTES = 1024;
 
 // Composes "length#command[?icon]": the command is the target, quoted when it holds a
 // blank or when parameters follow; the length counts the command's UTF-16 units only.
@@ -27,28 +25,18 @@ constexpr size_t SHORTCUT_BYTES = 1024;
     return SUCCEEDED(composed);
 }
 
-// Cuts 'text' at its first separator; nullptr when it has none.
-wchar_t* NextArgument(wchar_t* text)
-{
-    wchar_t* separator = wcschr(text, ARG_SEPARATOR);
-    if (!separator)
-        return nullptr;
-    *separator = 0;
-    return separator + 1;
-}
-
 } // namespace
 
-// LINK path, target [, parameters [, icon]]: writes the one-line shortcut file in the
-// ANSI code page, creating its folders. 3 without a target, E_FAIL when nothing was
-// written. "file,index" as the icon keeps its comma.
-DWORD CreateShortcut(wchar_t* args)
+// LINK path, target [, parameters [, icon]]: the one-line shortcut file in the ANSI code
+// page. 3 without a target, E_FAIL when the text does not fit. "file,index" as the icon
+// keeps its comma.
+DWORD ComposeShortcutFile(wchar_t* args, char (&bytes)[SHORTCUT_BYTES], DWORD& byteCount)
 {
-    wchar_t* target = NextArgument(args);
+    wchar_t* target = SplitAtSeparator(args);
     if (!target)
         return ERROR_PATH_NOT_FOUND;
-    wchar_t* parameters = NextArgument(target);
-    wchar_t* icon = parameters ? NextArgument(parameters) : nullptr;
+    wchar_t* parameters = SplitAtSeparator(target);
+    wchar_t* icon = parameters ? SplitAtSeparator(parameters) : nullptr;
     if (icon) {
         wchar_t* separator = wcschr(icon, ARG_SEPARATOR);
         if (separator)
@@ -57,13 +45,21 @@ DWORD CreateShortcut(wchar_t* args)
     wchar_t text[SHORTCUT_CHARS];
     if (!ComposeShortcut(text, target, parameters, icon))
         return static_cast<DWORD>(E_FAIL);
-    char bytes[SHORTCUT_BYTES];
-    int converted = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    int converted = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, SHORTCUT_BYTES, nullptr, nullptr);
     if (converted <= 0)
         return static_cast<DWORD>(E_FAIL);
-    if (fileCommandsDryRun)
-        return ERROR_SUCCESS;
+    byteCount = static_cast<DWORD>(converted - 1);
+    return ERROR_SUCCESS;
+}
+
+// Writes the shortcut file, creating its folders. E_FAIL when nothing was written.
+DWORD CreateShortcut(wchar_t* args)
+{
+    char bytes[SHORTCUT_BYTES];
+    DWORD byteCount = 0;
+    DWORD result = ComposeShortcutFile(args, bytes, byteCount);
+    if (result != ERROR_SUCCESS)
+        return result;
     CreatePathDirectories(args);
-    DWORD written = WriteFileBytes(args, bytes, static_cast<DWORD>(converted - 1), false);
-    return written ? ERROR_SUCCESS : static_cast<DWORD>(E_FAIL);
+    return WriteFileBytes(args, bytes, byteCount, false) ? ERROR_SUCCESS : static_cast<DWORD>(E_FAIL);
 }

@@ -1,9 +1,6 @@
 #include "engine/engine.h"
 #include <cstdlib>
 
-HINSTANCE instanceHandle = nullptr;
-const wchar_t* applicationTitle = L"Varnolt";
-
 namespace {
 
 constexpr UINT IDS_APP_TITLE = 800;

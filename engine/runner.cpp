@@ -1,19 +1,16 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
-#include "registry/registry.h"
-#include "ui/ui.h"
 #include <shlobj.h>
 
 wchar_t END_OF_SCRIPT[1] = {};
-wchar_t ScriptVariables[VARIABLE_COUNT][MAX_PATH_CHARS] = {};
 
 namespace {
 
-constexpr int CONSOLE_LOG_CONTROL = 305;
 constexpr LCID USER_DEFAULT_LOCALE = 1024;
 constexpr size_t DATE_TIME_CHARS = 80;
 
 int runDepth = 0;
+LogSink logSink = nullptr;
 
 // The run's line buffer with its write position. A line that does not fit is marked as
 // overflowing instead of being cut; the rest of it is read and dropped.
@@ -118,13 +115,6 @@ void ReadEscape(LineWriter& out, ScriptContext& context)
     Append(out, static_cast<wchar_t>(value));
 }
 
-const wchar_t* SkipBlanks(const wchar_t* text)
-{
-    while (*text == L' ' || *text == L'\t')
-        ++text;
-    return text;
-}
-
 // Ends the line in the buffer and runs it. An overflowing command line is refused; a
 // registry section or provisioning block still runs, as it reads the raw text anyway.
 DWORD FinishLine(LineWriter& out, ScriptContext& context)
@@ -166,20 +156,23 @@ DWORD RunProvisioningBlock(ScriptContext& context)
     return context.lastResult;
 }
 
-void AppendToLog(const wchar_t* text)
+// The '[' section at the line: the importer reads it from the raw text and leaves the
+// cursor on the first line that is not registry text.
+DWORD RunRegistrySection(ScriptContext& context)
 {
-    if (consoleWindow)
-        AppendToConsoleLog(text);
-    WriteTrace(text);
+    auto import = CurrentScriptLanguage().importRegistryText;
+    if (!import)
+        return context.lastResult = ERROR_CALL_NOT_IMPLEMENTED;
+    return context.lastResult = import(context.lineStart, &context.cursor);
 }
 
 } // namespace
 
-void AppendToConsoleLog(const wchar_t* text)
+LogSink SetLogSink(LogSink sink)
 {
-    LRESULT length = SendDlgItemMessageW(consoleWindow, CONSOLE_LOG_CONTROL, WM_GETTEXTLENGTH, 0, 0);
-    SendDlgItemMessageW(consoleWindow, CONSOLE_LOG_CONTROL, EM_SETSEL, length, length);
-    SendDlgItemMessageW(consoleWindow, CONSOLE_LOG_CONTROL, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+    LogSink previous = logSink;
+    logSink = sink;
+    return previous;
 }
 
 // Five spaces, the result as eight hex digits, a space, the system's message for it, and
@@ -204,20 +197,20 @@ DWORD RunLine(wchar_t* line, ScriptContext& context)
     case L';':
         return context.lastResult;
     case L'[':
-        return context.lastResult = ImportRegistryText(context.lineStart, &context.cursor);
+        return RunRegistrySection(context);
     case L'<':
         return RunProvisioningBlock(context);
     }
-    bool logging = consoleWindow || IsTraceEnabled();
-    if (logging) {
-        AppendToLog(line);
-        AppendToLog(L"\r\n");
+    LogSink sink = logSink;     // taken once: a line's result goes where the line went
+    if (sink) {
+        sink(line);
+        sink(L"\r\n");
     }
     context.lastResult = DispatchCommand(line, context);
-    if (logging) {
+    if (sink) {
         wchar_t entry[MAX_PATH_CHARS];
         FormatResultEntry(entry, context.lastResult);
-        AppendToLog(entry);
+        sink(entry);
     }
     return context.lastResult;
 }

@@ -7,18 +7,7 @@ namespace {
 
 constexpr size_t TRACE_PATH_CHARS = MAX_PATH_CHARS;
 
-enum class TraceTarget { Unknown, Off, StandardOutput, File };
-
-TraceTarget target = TraceTarget::Unknown;
 wchar_t tracePath[TRACE_PATH_CHARS];
-
-TraceTarget ReadTraceSetting()
-{
-    DWORD length = GetEnvironmentVariableW(L"VARNOLT_TRACE", tracePath, TRACE_PATH_CHARS);
-    if (length == 0 || length >= TRACE_PATH_CHARS)
-        return TraceTarget::Off;
-    return wcscmp(tracePath, L"-") == 0 ? TraceTarget::StandardOutput : TraceTarget::File;
-}
 
 void WriteUtf8(HANDLE file, const wchar_t* text)
 {
@@ -36,27 +25,27 @@ void WriteUtf8(HANDLE file, const wchar_t* text)
     }
 }
 
-} // namespace
-
-bool IsTraceEnabled()
+void WriteToStandardOutput(const wchar_t* text)
 {
-    if (target == TraceTarget::Unknown)
-        target = ReadTraceSetting();
-    return target != TraceTarget::Off;
+    WriteUtf8(GetStdHandle(STD_OUTPUT_HANDLE), text);
 }
 
-void WriteTrace(const wchar_t* text)
+void AppendToTraceFile(const wchar_t* text)
 {
-    if (!IsTraceEnabled())
-        return;
-    if (target == TraceTarget::StandardOutput) {
-        WriteUtf8(GetStdHandle(STD_OUTPUT_HANDLE), text);
-        return;
-    }
     HANDLE file = CreateFileW(tracePath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     WriteUtf8(file, text);
     CloseHandle(file);
+}
+
+} // namespace
+
+LogSink TraceSinkFromEnvironment()
+{
+    DWORD length = GetEnvironmentVariableW(L"VARNOLT_TRACE", tracePath, TRACE_PATH_CHARS);
+    if (length == 0 || length >= TRACE_PATH_CHARS)
+        return nullptr;
+    return wcscmp(tracePath, L"-") == 0 ? WriteToStandardOutput : AppendToTraceFile;
 }

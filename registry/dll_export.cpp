@@ -1,4 +1,3 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include <cstdlib>
 

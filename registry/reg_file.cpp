@@ -1,4 +1,3 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include <cstdlib>
 #include <cstring>
@@ -27,30 +26,12 @@ struct TextBuffer {
 
 struct RegistryFileReader {
     HANDLE file;
-    bool isUtf16;
-    UINT codePage;
+    TextEncoding encoding;
     bool atEnd;
     size_t unitsToSkip;
     ByteBuffer raw;
     TextBuffer text;
 };
-
-bool IsLineBreak(wchar_t unit)
-{
-    return unit == L'\r' || unit == L'\n';
-}
-
-bool IsGap(wchar_t unit)
-{
-    return IsLineBreak(unit) || unit == L'\t' || unit == L' ';
-}
-
-const wchar_t* SkipGaps(const wchar_t* text)
-{
-    while (IsGap(*text))
-        ++text;
-    return text;
-}
 
 // Reads until the byte buffer is full or the file ends (then 'atEnd' is set).
 [[nodiscard]] DWORD FillBytes(RegistryFileReader& reader)
@@ -67,38 +48,26 @@ const wchar_t* SkipGaps(const wchar_t* text)
     return ERROR_SUCCESS;
 }
 
-// The encoding rules of ReadTextFile, applied to the first bytes: FF FE is UTF-16 and
-// EF BB (with the byte after it) UTF-8, both dropped; otherwise a zero second byte means
-// UTF-16 without mark and anything else the ANSI code page.
+// Tells the encoding from the first bytes and drops the mark.
 void DetectEncoding(RegistryFileReader& reader)
 {
     ByteBuffer& raw = reader.raw;
-    size_t markBytes = 0;
-    bool utf16Mark = false;
-    reader.codePage = CP_ACP;
-    if (raw.length >= 2 && raw.bytes[0] == 0xFF && raw.bytes[1] == 0xFE) {
-        markBytes = 2;
-        utf16Mark = true;
-    } else if (raw.length >= 2 && raw.bytes[0] == 0xEF && raw.bytes[1] == 0xBB) {
-        markBytes = raw.length < 3 ? raw.length : 3;
-        reader.codePage = CP_UTF8;
-    }
-    raw.length -= markBytes;
-    memmove(raw.bytes, raw.bytes + markBytes, raw.length);
-    reader.isUtf16 = utf16Mark || raw.length < 2 || raw.bytes[1] == 0;
+    reader.encoding = DetectTextEncoding(raw.bytes, raw.length);
+    raw.length -= reader.encoding.markBytes;
+    memmove(raw.bytes, raw.bytes + reader.encoding.markBytes, raw.length);
 }
 
 // The bytes that decode to whole lines: UTF-16 up to an even count, 8-bit text through
-// its last line feed (which never occurs inside a multi-byte character); all at the end.
+// its last line break (neither byte occurs inside a multi-byte character); all at the end.
 size_t DecodableBytes(const RegistryFileReader& reader)
 {
     const ByteBuffer& raw = reader.raw;
     if (reader.atEnd)
         return raw.length;
-    if (reader.isUtf16)
+    if (reader.encoding.isUtf16)
         return raw.length & ~static_cast<size_t>(1);
     for (size_t count = raw.length; count > 0; --count)
-        if (raw.bytes[count - 1] == '\n')
+        if (raw.bytes[count - 1] == '\n' || raw.bytes[count - 1] == '\r')
             return count;
     return 0;
 }
@@ -141,17 +110,7 @@ size_t DecodableBytes(const RegistryFileReader& reader)
         return raw.length == raw.capacity && !GrowBytes(raw) ? ERROR_NOT_ENOUGH_MEMORY : ERROR_SUCCESS;
     if (!ReserveUnits(text, count))
         return ERROR_NOT_ENOUGH_MEMORY;
-    wchar_t* out = text.units + text.length;
-    if (reader.isUtf16) {
-        memcpy(out, raw.bytes, count & ~static_cast<size_t>(1));
-        if (count & 1)
-            out[count / 2] = raw.bytes[count - 1];
-        text.length += (count + 1) / 2;
-    } else {
-        int units = MultiByteToWideChar(reader.codePage, 0, reinterpret_cast<char*>(raw.bytes), static_cast<int>(count),
-                                        out, static_cast<int>(count));
-        text.length += units > 0 ? static_cast<size_t>(units) : 0;
-    }
+    text.length += DecodeTextBytes(reader.encoding, raw.bytes, count, text.units + text.length);
     raw.length -= count;
     memmove(raw.bytes, raw.bytes + count, raw.length);
     return ERROR_SUCCESS;
@@ -179,57 +138,30 @@ void EndAtNul(RegistryFileReader& reader, size_t newFrom)
     }
 }
 
-// The last line break after the carried key line at which the text can be cut without
-// cutting a line: the last unit before it that is not a blank or line break is not a
-// backslash, which would join the next line. 0 when there is none.
-size_t FindSafeCut(const TextBuffer& text)
-{
-    size_t at = text.length;
-    while (at > text.keyLength) {
-        --at;
-        if (!IsLineBreak(text.units[at]))
-            continue;
-        size_t before = at;
-        while (before > text.keyLength && IsGap(text.units[before - 1]))
-            --before;
-        if (before == text.keyLength || text.units[before - 1] != L'\\')
-            return at;
-        at = before - 1;
-    }
-    return 0;
-}
+// Where the text can be cut without cutting a line: after the last line that ends
+// before the text does (a line joined to the next by a backslash at its end goes on).
+// The last key line before the cut is found on the way. 'cut' is 0 when there is none.
+struct SafeCut {
+    size_t cut;
+    const wchar_t* keyStart;
+    const wchar_t* keyEnd;
+};
 
-// The end of the line at 'line' as the importer reads it: a key line ends at its line
-// break; in any other line a backslash also takes the blanks and line breaks after it
-// and the character after those.
-const wchar_t* SkipRawLine(const wchar_t* line)
+SafeCut FindSafeCut(const TextBuffer& text)
 {
-    bool verbatim = *line == L'[';
-    while (*line && !IsLineBreak(*line)) {
-        if (!verbatim && *line == L'\\') {
-            line = SkipGaps(line + 1);
-            if (!*line)
-                break;
-        }
-        ++line;
-    }
-    return line;
-}
-
-// The start of the last key line of the NUL-terminated 'text' ('keyEnd' set to its end),
-// or nullptr when it has none.
-const wchar_t* FindLastKeyLine(const wchar_t* text, const wchar_t*& keyEnd)
-{
-    const wchar_t* keyStart = nullptr;
-    for (const wchar_t* line = SkipGaps(text); *line;) {
-        const wchar_t* end = SkipRawLine(line);
+    SafeCut found{0, nullptr, nullptr};
+    for (const wchar_t* line = SkipRegistryGaps(text.units + text.keyLength); *line;) {
+        const wchar_t* end = FindRegistryLineEnd(line);
+        if (!*end)
+            break;
+        found.cut = static_cast<size_t>(end - text.units);
         if (*line == L'[') {
-            keyStart = line;
-            keyEnd = end;
+            found.keyStart = line;
+            found.keyEnd = end;
         }
-        line = SkipGaps(end);
+        line = SkipRegistryGaps(end);
     }
-    return keyStart;
+    return found;
 }
 
 // Keeps the key line at 'keyStart' (when there is one) followed by a line break, and the
@@ -255,16 +187,13 @@ DWORD CombineResults(DWORD total, DWORD piece)
 
 // Imports the text up to 'cut' (a line break, or the end) with the carried key line in
 // front, then keeps what follows for the next piece.
-[[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, size_t cut)
+[[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe)
 {
-    text.units[text.length] = 0;
-    wchar_t kept = text.units[cut];
-    text.units[cut] = 0;
+    wchar_t kept = text.units[safe.cut];
+    text.units[safe.cut] = 0;
     DWORD result = ImportRegistryText(text.units, nullptr);
-    const wchar_t* keyEnd = nullptr;
-    const wchar_t* keyStart = FindLastKeyLine(text.units + text.keyLength, keyEnd);
-    text.units[cut] = kept;
-    CarryKeyLine(text, keyStart, keyEnd, cut);
+    text.units[safe.cut] = kept;
+    CarryKeyLine(text, safe.keyStart, safe.keyEnd, safe.cut);
     return result;
 }
 
@@ -279,9 +208,13 @@ DWORD CombineResults(DWORD total, DWORD piece)
         return status;
     DropSkippedUnits(reader);
     EndAtNul(reader, newFrom < reader.text.length ? newFrom : reader.text.length);
-    size_t cut = reader.atEnd ? reader.text.length : FindSafeCut(reader.text);
-    if (cut > reader.text.keyLength)
-        result = CombineResults(result, ImportCompleteLines(reader.text, cut));
+    TextBuffer& text = reader.text;
+    if (text.length <= text.keyLength)
+        return ERROR_SUCCESS;
+    text.units[text.length] = 0;
+    SafeCut safe = reader.atEnd ? SafeCut{text.length, nullptr, nullptr} : FindSafeCut(text);
+    if (safe.cut > text.keyLength)
+        result = CombineResults(result, ImportCompleteLines(text, safe));
     return result == ERROR_NOT_ENOUGH_MEMORY ? result : ERROR_SUCCESS;
 }
 
@@ -294,7 +227,7 @@ DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
     if (!file)
         return RESULT_UNREADABLE;
-    RegistryFileReader reader{file, false, CP_ACP, false, headerUnits,
+    RegistryFileReader reader{file, {}, false, headerUnits,
                               {static_cast<unsigned char*>(malloc(REG_FILE_PIECE_BYTES)), 0, REG_FILE_PIECE_BYTES},
                               {nullptr, 0, 0, 0}};
     DWORD result = ERROR_SUCCESS;

@@ -1,4 +1,3 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include <cstdlib>
 
@@ -28,13 +27,6 @@ bool IsLineBreak(wchar_t unit)
     return unit == L'\r' || unit == L'\n';
 }
 
-const wchar_t* SkipGaps(const wchar_t* text)
-{
-    while (IsLineBreak(*text) || *text == L'\t' || *text == L' ')
-        ++text;
-    return text;
-}
-
 bool AppendCooked(CookedLine& line, wchar_t unit)
 {
     if (line.length + 1 >= line.capacity) {
@@ -49,33 +41,65 @@ bool AppendCooked(CookedLine& line, wchar_t unit)
     return true;
 }
 
-// Builds the cooked form of the line at 'raw': a key line as it stands; elsewhere a double
-// quote becomes QUOTE_MARKER and a backslash takes the next character literally after
-// skipping blanks and line breaks (so a backslash at the line end joins the next line).
-// Returns where the raw text goes on (the line break or the end), nullptr without memory.
+// One unit of a registry line as the importer reads it, and where the raw text goes on.
+struct LineUnit {
+    wchar_t unit;           // 0 at the line's end
+    bool escaped;           // taken literally after a backslash
+    const wchar_t* next;    // after the unit; at the line's end, the line break or the text's end
+};
+
+// Reads the unit at 'raw' of a line ('verbatim' for a key line, which is read as it stands).
+// Elsewhere a backslash takes the next character literally after skipping blanks and line
+// breaks, so a backslash at the line's end joins the next line.
+LineUnit ReadLineUnit(const wchar_t* raw, bool verbatim)
+{
+    wchar_t unit = *raw;
+    if (!unit || IsLineBreak(unit))
+        return {0, false, raw};
+    if (verbatim || unit != L'\\')
+        return {unit, false, raw + 1};
+    raw = SkipRegistryGaps(raw + 1);
+    if (!*raw)
+        return {0, false, raw};
+    return {*raw, true, raw + 1};
+}
+
+// Builds the cooked form of the line at 'raw': the units ReadLineUnit gives, with each
+// double quote that was not escaped turned into QUOTE_MARKER. Returns where the raw text
+// goes on (the line break or the end), nullptr without memory.
 const wchar_t* CookLine(const wchar_t* raw, CookedLine& line)
 {
     bool verbatim = *raw == L'[';
     line.length = 0;
-    for (;;) {
-        wchar_t unit = *raw;
-        if (!unit || IsLineBreak(unit))
-            break;
-        ++raw;
-        if (!verbatim && unit == L'"') {
-            unit = QUOTE_MARKER;
-        } else if (!verbatim && unit == L'\\') {
-            raw = SkipGaps(raw);
-            if (!*raw)
-                break;
-            unit = *raw++;
+    for (LineUnit read = ReadLineUnit(raw, verbatim);; read = ReadLineUnit(read.next, verbatim)) {
+        if (!read.unit) {
+            line.text[line.length] = 0;
+            return read.next;
         }
-        if (!AppendCooked(line, unit))
+        if (!AppendCooked(line, !read.escaped && read.unit == L'"' ? QUOTE_MARKER : read.unit))
             return nullptr;
     }
-    line.text[line.length] = 0;
-    return raw;
 }
+
+} // namespace
+
+const wchar_t* SkipRegistryGaps(const wchar_t* text)
+{
+    while (IsLineBreak(*text) || *text == L'\t' || *text == L' ')
+        ++text;
+    return text;
+}
+
+const wchar_t* FindRegistryLineEnd(const wchar_t* line)
+{
+    bool verbatim = *line == L'[';
+    LineUnit read = ReadLineUnit(line, verbatim);
+    while (read.unit)
+        read = ReadLineUnit(read.next, verbatim);
+    return read.next;
+}
+
+namespace {
 
 LineKind ClassifyLine(const ImportState& state)
 {
@@ -230,7 +254,7 @@ DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
 {
     ImportState state{{static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY}, nullptr};
     DWORD result = state.line.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
-    wchar_t* position = text + (SkipGaps(text) - text);
+    wchar_t* position = text + (SkipRegistryGaps(text) - text);
     wchar_t* firstLine = position;
     while (result != ERROR_NOT_ENOUGH_MEMORY && *position) {
         wchar_t* lineStart = position;
@@ -260,7 +284,7 @@ DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
         case LineKind::Comment:
             break;
         }
-        position = text + (SkipGaps(position) - text);
+        position = text + (SkipRegistryGaps(position) - text);
     }
     if (cursor)
         *cursor = position + wcslen(position);

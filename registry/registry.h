@@ -1,25 +1,8 @@
 // The registry layer and REGX, .reg import, file-type association and library registration.
 #pragma once
-#include <windows.h>
-#include <cstddef>
-
-constexpr size_t REGISTRY_ROOT_COUNT = 8;
-constexpr size_t REGISTRY_PREFIX_CHARS = 20;
-
-// A predefined root key and the exact, case-sensitive prefix that names it ("HKLM\").
-struct RegistryRoot {
-    HKEY root;
-    wchar_t prefix[REGISTRY_PREFIX_CHARS];
-};
+#include "base/base.h"
 
 // registry_layer.cpp
-extern const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT];
-
-// Matches the first row of RegistryRoots whose whole prefix begins the text at 'position'
-// and moves 'position' past it. Returns nullptr, with 'position' unchanged, when none does.
-HKEY ParseRegistryRoot(const wchar_t*& position);
-HKEY ParseRegistryRoot(wchar_t*& position);
-
 // Opens 'path' below 'parent', creating it and its missing parents; '*key' is nullptr on failure.
 [[nodiscard]] DWORD CreateRegistryKey(HKEY parent, const wchar_t* path, REGSAM access, HKEY* key);
 // The same, for callers that only need the handle: nullptr when the key cannot be opened.
@@ -53,6 +36,11 @@ DWORD ReadHexNumber(const wchar_t* text);
 // Imports .reg text. With a cursor (a '[' section inside a script) the import stops at the
 // first line that is not registry text and leaves the cursor there; without one it reads to the end.
 [[nodiscard]] DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor);
+// Skips blanks and line breaks: the gaps between registry lines.
+const wchar_t* SkipRegistryGaps(const wchar_t* text);
+// The end of the registry line at 'line' as the importer reads it (continuation lines
+// included): its line break, or the text's end when it reaches it.
+const wchar_t* FindRegistryLineEnd(const wchar_t* line);
 
 // reg_file.cpp
 // The bytes read from a .reg file at a time; only a line longer than this grows the buffers.

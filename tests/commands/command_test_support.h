@@ -1,6 +1,6 @@
 // Helpers of the system-command tests: the device-call recorder guard and display checks.
 #pragma once
-#include "platform/power.h"
+#include "platform/device_calls.h"
 #include <gtest/gtest.h>
 #include <string>
 

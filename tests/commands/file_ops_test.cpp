@@ -1,5 +1,4 @@
 #include "commands/commands.h"
-#include "engine/engine.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -188,19 +187,20 @@ TEST(FileCopy, RecursiveRecreatesTreeWithCaseSensitiveFilter)
     EXPECT_FALSE(test::Exists(folder / L"dst\\sub\\z.txt"));         // destination restored after a descent
 }
 
-TEST(FileCopy, DescentRestoresDestination)
+// A copy into a folder inside its own source: the walk never enters the target, so the
+// rest of the tree is copied once and nothing is copied into its own copies.
+TEST(FileCopy, RecursiveCopyIntoItsOwnSourceCopiesOnce)
 {
     test::TempFolder folder;
     CreateDirectoryW((folder / L"sub").c_str(), nullptr);
     test::WriteBytes(folder / L"sub\\f.txt", "F");
-    std::wstring destination = folder / L"out\\";
-    CopyRequest request{true, L"*", destination.c_str()};
-    WIN32_FIND_DATAW found = {};
-    found.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    wcscpy(found.cFileName, L"sub");
-    EXPECT_EQ(CopyMatchingFile(&request, folder.path().c_str(), found), 0u);
-    EXPECT_EQ(request.destination, destination.c_str());
-    EXPECT_EQ(test::ReadBytes(folder / L"out\\sub\\f.txt"), "F");
+    test::WriteBytes(folder / L"top.txt", "T");
+    RunFile(L"!" + folder.path() + L"\\*>" + folder / L"Backup\\");
+    EXPECT_EQ(test::ReadBytes(folder / L"Backup\\sub\\f.txt"), "F");
+    EXPECT_EQ(test::ReadBytes(folder / L"Backup\\top.txt"), "T");
+    EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
+    RunFile(L"!" + folder.path() + L"\\*>" + folder / L"sub\\..\\BACKUP\\");    // the same folder, written otherwise
+    EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
 }
 
 TEST(FileCopy, ReadOnlyDestinationIsOverwritten)
@@ -253,21 +253,44 @@ TEST(FileCopy, LargeFileArrivesWholeAndSelfCopyKeepsIt)
 
 namespace {
 
-TEST(FileDryRun, SplitsArgumentsButTouchesNoFile)
+struct RequestCase {
+    const wchar_t* argument;
+    FileOperationKind kind;
+    const wchar_t* operand;
+    const wchar_t* end;         // the text at the request's end pointer
+    bool flag;
+    int line;
+};
+#define REQUEST_CASE(a, k, o, e, f) {a, FileOperationKind::k, o, e, f, __LINE__}
+
+const RequestCase REQUEST_CASES[] = {
+    REQUEST_CASE(L"C:\\new\\", CreatePath, L"C:\\new\\", L"\\", false),
+    REQUEST_CASE(L"a.txt<=text", WriteAnsi, L"a.txt", L"text", true),
+    REQUEST_CASE(L"a.txt{xtext", WriteUtf16, L"a.txt", L"text", false),     // any other mode overwrites
+    REQUEST_CASE(L"a.txt<", WriteAnsi, L"a.txt", L"", false),
+    REQUEST_CASE(L"keep.txt;x->", Delete, L"keep.txt", L"", false),
+    REQUEST_CASE(L"!C:\\s\\*.txt=>D:\\copy\\", Copy, L"!C:\\s\\*.txt", L"D:\\copy\\", true),
+    REQUEST_CASE(L"a-b.txt>c", Copy, L"a-b.txt", L"c", false),
+};
+
+TEST(FileRequest, ReadingCutsTheArgumentAndTouchesNoFile)
 {
+    for (const auto& c : REQUEST_CASES) {
+        std::wstring argument = c.argument;
+        FileRequest request = ReadFileRequest(argument.data());
+        EXPECT_EQ(request.kind, c.kind) << "case at line " << c.line;
+        EXPECT_EQ(std::wstring(request.operand), c.operand) << "case at line " << c.line;
+        EXPECT_EQ(std::wstring(request.end), c.end) << "case at line " << c.line;
+        EXPECT_EQ(request.flag, c.flag) << "case at line " << c.line;
+    }
     test::TempFolder folder;
-    test::WriteBytes(folder / L"keep.txt", "k");
-    fileCommandsDryRun = true;
-    EXPECT_EQ(RunFile(folder / L"new\\"), 0u);
-    EXPECT_EQ(RunFile(folder / L"a.txt<=text"), 0u);
-    EXPECT_EQ(RunFile(folder / L"a.txt<"), 1u);                      // nothing to write, as for real
-    EXPECT_EQ(RunFile(folder / L"keep.txt;" + folder / L"x->"), 0u);
-    EXPECT_EQ(RunFile(folder / L"*.txt>" + folder / L"copy\\"), 0u);
-    EXPECT_EQ(test::Run(L"LINK " + folder / L"menu\\a.lnk,target.exe"), 0u);
-    fileCommandsDryRun = false;
-    EXPECT_TRUE(test::Exists(folder / L"keep.txt"));
-    for (const wchar_t* name : {L"new", L"a.txt", L"copy", L"menu"})
-        EXPECT_FALSE(test::Exists(folder / name)) << test::Utf8(name);
+    std::wstring link = folder / L"menu\\a.lnk\x01target.exe";
+    char bytes[SHORTCUT_BYTES];
+    DWORD count = 0;
+    EXPECT_EQ(ComposeShortcutFile(link.data(), bytes, count), 0u);
+    EXPECT_EQ(std::string(bytes, count), "10#target.exe");
+    EXPECT_EQ(std::wstring(link.c_str()), folder / L"menu\\a.lnk");
+    EXPECT_FALSE(test::Exists(folder / L"menu"));
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "command_test_support.h"
 #include "commands/commands.h"
-#include "engine/engine.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <mmsystem.h>
@@ -43,8 +42,8 @@ const PlayCase PLAY_CASES[] = {
 
 TEST(Play, FlagsAndName)
 {
-    PlaySoundCall saved = playSoundCall;
-    playSoundCall = RecordPlay;
+    test::DeviceCallsGuard guard;
+    deviceCalls.playSound = RecordPlay;
     for (BOOL answer : {TRUE, FALSE}) {
         playAnswer = answer;
         for (const auto& c : PLAY_CASES) {
@@ -54,7 +53,6 @@ TEST(Play, FlagsAndName)
             EXPECT_EQ(playedFlags, c.flags) << "case at line " << c.line;
         }
     }
-    playSoundCall = saved;
 }
 
 // --- MSGX under a display: a helper thread answers the box ---

@@ -1,6 +1,5 @@
 #include "command_test_support.h"
 #include "commands/commands.h"
-#include "engine/engine.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <cwchar>
@@ -69,7 +68,7 @@ LONG RecordDisplay(const wchar_t* device, DEVMODEW* mode, HWND window, DWORD fla
 struct DeviceRecorder : test::DeviceCallsGuard {
     explicit DeviceRecorder(BOOL answer)
     {
-        deviceCalls = {RecordKernelIo, RecordCleanBoot, RecordPowerOff, RecordExit, RecordKey, RecordDisplay};
+        deviceCalls = {RecordKernelIo, RecordCleanBoot, RecordPowerOff, RecordExit, RecordKey, RecordDisplay, nullptr};
         deviceLog.clear();
         kernelAnswer = cleanAnswer = powerOffAnswer = exitAnswer = answer;
     }

@@ -1,5 +1,4 @@
 #include "commands/commands.h"
-#include "engine/engine.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "engine_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 
@@ -56,10 +57,6 @@ const FlowCase FLOW_CASES[] = {
     FLOW_CASE(L"WAIT -5", 0, L""),                                  // a negative time does not hang
     FLOW_CASE(L"WAIT 10", 0, L""),
     FLOW_CASE(L"BEEP 0", 0, L""),
-    // commands of later issues are rows, not holes
-    FLOW_CASE(L"HELP", ERROR_CALL_NOT_IMPLEMENTED, L""),
-    FLOW_CASE(L"VRUI", ERROR_CALL_NOT_IMPLEMENTED, L""),
-    FLOW_CASE(L"DLGX Title,@x", ERROR_CALL_NOT_IMPLEMENTED, L""),
 };
 
 TEST(Dispatcher, FlowControl)
@@ -83,54 +80,40 @@ TEST(Dispatcher, ShortKeywordIsAFileName)
     EXPECT_EQ(test::Run(L"LOA"), 2u);             // no such file in the root folder
 }
 
-TEST(TextMatching, Prefixes)
-{
-    EXPECT_TRUE(CharEqualsNoCase(L'a', L'A'));
-    EXPECT_TRUE(CharEqualsNoCase(L'Z', L'z'));
-    EXPECT_FALSE(CharEqualsNoCase(L'\x00e9', L'\x00c9'));   // only ASCII folds
-    EXPECT_FALSE(CharEqualsNoCase(L'[', L'{'));
-    EXPECT_EQ(MatchPrefix(L"REGEDIT4\r\n", L"REGEDIT4"), 8u);
-    EXPECT_EQ(MatchPrefix(L"REGEDIT", L"REGEDIT4"), 7u);
-    EXPECT_EQ(MatchPrefix(L"regedit4", L"REGEDIT4"), 0u);
-    EXPECT_EQ(MatchPrefixNoCase(L"loadfile", L"LOAD"), 4u);
-    EXPECT_EQ(MatchPrefixNoCase(L"lo", L"LOAD"), 2u);
-    EXPECT_EQ(MatchPrefixNoCase(L"", L"LOAD"), 0u);
-}
-
-TEST(BlankDialog, TemplateFields)
-{
-    BlankDialogTemplate dialog;
-    FillBlankDialogTemplate(dialog, std::wstring(100, L't').c_str());
-    EXPECT_EQ(dialog.header.style, 0x90800A00u);
-    EXPECT_EQ(dialog.header.cdit, 0);
-    EXPECT_EQ(dialog.menu, 0);
-    EXPECT_EQ(dialog.windowClass, 0);
-    EXPECT_EQ(std::wstring(dialog.title), std::wstring(79, L't'));
-    EXPECT_EQ(offsetof(BlankDialogTemplate, title), 22u);
-    FillBlankDialogTemplate(dialog, nullptr);
-    EXPECT_EQ(std::wstring(dialog.title), std::wstring(applicationTitle));
-}
-
 } // namespace
 
 namespace {
 
-std::wstring intercepted;
+std::wstring recorded;
 
-DWORD Record(const wchar_t* keyword, wchar_t* args)
+DWORD Record(wchar_t* line, wchar_t* args, ScriptContext&)
 {
-    intercepted += std::wstring(keyword) + L"(" + args + L")";
+    recorded += std::wstring(line, 4) + L"(" + args + L")";
     return 77;
 }
 
-TEST(Dispatcher, InterceptorSeesCommandsThatActOnTheMachine)
+DWORD RecordOther(wchar_t*, wchar_t* args, ScriptContext&)
 {
-    intercepted.clear();
-    commandInterceptor = Record;
-    DWORD result = test::Run(L"EVAL 1=x\nFILE a,b\nWAIT 99999999\nC:\\doc.txt\nIFEX 1,EVAL x=1");
-    commandInterceptor = nullptr;
-    EXPECT_EQ(result, 77u);     // IFEX passes on the result of the interceptor's last line
-    EXPECT_EQ(intercepted, L"FILE(a\x01" L"b)WAIT(99999999)(C:\\doc.txt)");
+    recorded += L"(" + std::wstring(args) + L")";
+    return 77;
+}
+
+const KeywordEntry RECORDING_KEYWORDS[] = {
+    {L"IFEX", CommandIfex}, {L"EVAL", Record}, {L"FILE", Record}, {L"WAIT", Record},
+};
+const ScriptLanguage RECORDING = {RECORDING_KEYWORDS, ARRAYSIZE(RECORDING_KEYWORDS), RecordOther, nullptr, 0, nullptr, nullptr};
+
+TEST(Dispatcher, HandlersGetTheirArgumentsAndOtherLinesGoToTheLanguage)
+{
+    recorded.clear();
+    enginetest::LanguageScope language(&RECORDING);
+    DWORD result = test::Run(L"eval 1=x\nFILE a,b\nWAIT \t 99999999\nC:\\doc.txt\nIFEX 1==1,EVAL x=1\nTOOL");
+    EXPECT_EQ(result, 77u);     // the last line's result
+    EXPECT_EQ(recorded, L"eval(1=x)FILE(a\x01" L"b)WAIT(99999999)(C:\\doc.txt)EVAL(x=1)(TOOL)");
+    EXPECT_EQ(test::Run(L"EVAL 1"), 77u);
+    InstallScriptLanguage(nullptr);
+    EXPECT_EQ(test::Run(L"EVAL 1"), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));   // no language: no keyword
+    EXPECT_EQ(test::Run(L"[HKCU\\x]"), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include "registry_test_support.h"
 #include "support/test_support.h"

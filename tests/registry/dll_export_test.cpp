@@ -1,4 +1,3 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
@@ -41,8 +40,6 @@ const ExportCase EXPORT_CASES[] = {
     EXPORT_CASE(L"CDLL {L},,#1", NO_INTERFACE, L"none"),               // an empty name is no export
     EXPORT_CASE(L"CDLL {L},\xFF24llRegisterServer", NO_INTERFACE, L"none"),   // a full-width D is no D
     EXPORT_CASE(L"CDLL C:\\no\\such\\library.dll", NO_INTERFACE, L"none"),
-    EXPORT_CASE(L"{L}", REGISTER_RESULT, L"registered"),                 // a library named on a line registers
-    EXPORT_CASE(L"{L},ProbeTwo,#9,x", 2, L"9|x"),
 };
 
 TEST(CallDllExport, CallsExports)

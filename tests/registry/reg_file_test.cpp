@@ -1,8 +1,10 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include "registry_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
+#include <psapi.h>
+#include <atomic>
+#include <thread>
 #include <map>
 #include <vector>
 
@@ -144,10 +146,10 @@ std::wstring GenerateRegistryText(const EncodingCase& c, const std::wstring& key
     return builder.text;
 }
 
+// Imports a registry file from after its header, as LOAD hands it to the importer.
 DWORD LoadPath(const std::wstring& path)
 {
-    std::wstring writable = path;
-    return LoadFile(writable.data());
+    return ImportRegistryFile(path.c_str(), HeaderUnits(path));
 }
 
 TEST(RegFile, PiecesImportLikeTheWholeText)
@@ -193,6 +195,60 @@ TEST(RegFile, ForeignLineInALaterPieceGives1017AndGoesOn)
     EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"v00000").exists);
 }
 
+// The memory the process uses now (Wine reports no private bytes of the process itself).
+SIZE_T MemoryInUse()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PagefileUsage > counters.WorkingSetSize ? counters.PagefileUsage : counters.WorkingSetSize;
+}
+
+// The most memory the process used while 'work' ran, sampled every millisecond.
+template <typename Work>
+SIZE_T PeakMemoryDuring(Work work)
+{
+    std::atomic<bool> done{false};
+    std::atomic<SIZE_T> peak{MemoryInUse()};
+    std::thread sampler([&] {
+        while (!done) {
+            SIZE_T now = MemoryInUse();
+            if (now > peak)
+                peak = now;
+            Sleep(1);
+        }
+    });
+    work();
+    done = true;
+    sampler.join();
+    return peak;
+}
+
+// Every line end the importer accepts is a place to cut the file: one written with
+// carriage returns alone is imported piece by piece, not held whole.
+TEST(RegFile, CarriageReturnLinesAreImportedInPieces)
+{
+    test::TempFolder folder;
+    TestKey key(L"returns");
+    std::string filler;
+    while (filler.size() < 1024 * 1024)
+        filler += ";" + std::string(200, 'c') + "\r";
+    HANDLE file = CreateFileW((folder / L"returns.reg").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string head = "REGEDIT4\r[" + test::Utf8(key.Long()) + "]\r", tail = "\"last\"=\"1\"\r";
+    DWORD written;
+    WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
+    for (int i = 0; i < 24; ++i)
+        WriteFile(file, filler.data(), static_cast<DWORD>(filler.size()), &written, nullptr);
+    WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr);
+    CloseHandle(file);
+    std::wstring path = folder / L"returns.reg";
+    size_t headerUnits = HeaderUnits(path);
+    SIZE_T before = MemoryInUse();
+    SIZE_T peak = PeakMemoryDuring([&] { EXPECT_EQ(ImportRegistryFile(path.c_str(), headerUnits), 0u); });
+    EXPECT_LT(peak - before, 8u * 1024 * 1024);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"last").exists);
+}
+
 TEST(RegFile, UnreadableAndCutShortFiles)
 {
     test::TempFolder folder;
@@ -207,29 +263,6 @@ TEST(RegFile, UnreadableAndCutShortFiles)
     EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), L"b").exists);
     test::WriteBytes(folder / L"odd.reg", bytes + "x");
     EXPECT_EQ(LoadPath(folder / L"odd.reg"), static_cast<DWORD>(ERROR_NOT_REGISTRY_FILE));   // the line "x"
-}
-
-// LoadFile reads only the start of a file to tell its kind; files longer than that still
-// run or import in full, also when the kind shows only after many blank lines.
-TEST(RegFile, LoadFileBeyondItsFirstPiece)
-{
-    test::TempFolder folder;
-    TestKey key(L"late");
-    std::string blanks(REG_FILE_PIECE_BYTES + 10, '\n');
-    test::WriteBytes(folder / L"late.reg", blanks + "REGEDIT4\r\n[" + test::Utf8(key.Long()) + "]\r\n\"v\"=\"1\"\r\n");
-    EXPECT_EQ(LoadPath(folder / L"late.reg"), 0u);
-    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"v").exists);
-
-    ScriptVariables[1][0] = 0;
-    std::string comments;
-    while (comments.size() < 2 * REG_FILE_PIECE_BYTES)
-        comments += "; a comment line of the script\r\n";
-    test::WriteBytes(folder / L"long.vrs", comments + "EVAL 1=end\r\n");
-    EXPECT_EQ(LoadPath(folder / L"long.vrs"), 0u);
-    EXPECT_STREQ(ScriptVariables[1], L"end");
-    test::WriteBytes(folder / L"blank.vrs", blanks + "EVAL 1=blank\r\n");
-    EXPECT_EQ(LoadPath(folder / L"blank.vrs"), 0u);
-    EXPECT_STREQ(ScriptVariables[1], L"blank");
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include "registry_test_support.h"
 #include "support/test_support.h"
@@ -123,55 +122,6 @@ TEST(RegImport, LongContinuedLine)
     }
     EXPECT_EQ(Import(L"[" + key.Script() + L"]\r\n" + line), 0u);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"big").bytes, expected);
-}
-
-struct SectionCase {
-    const wchar_t* script;
-    DWORD result;
-    const wchar_t* variable1;
-    int line;
-};
-#define SECTION_CASE(s, r, v) {s, r, v, __LINE__}
-
-const SectionCase SECTION_CASES[] = {
-    SECTION_CASE(L"EVAL 1=a\n[{K}]\n\"v\"=\"0\"", 0, L"a"),                         // a section at the end gives 0
-    SECTION_CASE(L"[{K}]\r\n\"v\"=\"1\"\r\n  EVAL 1=%x%,c,d\r\n", 0, L"1017,c\x01" L"d"),   // the next line runs as written
-    SECTION_CASE(L"EVAL 1=a\n  [{K}]\n;note\n\n\"w\"=\"1\"\n[{K}\\two]\n@=\"x\"\nEVAL 1=%1b", 0, L"ab"),
-    SECTION_CASE(L"%#005B{K}]\nEVAL 1=%x", 0, L"1017"),   // a "[" made by an escape is skipped, never re-run
-};
-
-TEST(RegImport, ScriptSections)
-{
-    TestKey key(L"section");
-    for (const auto& c : SECTION_CASES) {
-        ScriptVariables[1][0] = 0;
-        EXPECT_EQ(test::Run(WithKey(c.script, key.Script())), c.result) << "case at line " << c.line;
-        EXPECT_EQ(std::wstring(ScriptVariables[1]), c.variable1) << "case at line " << c.line;
-    }
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"v").bytes, TextBytes(L"1"));
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\two", nullptr).bytes, TextBytes(L"x"));
-}
-
-TEST(RegImport, PercentAndCommaArePlainInSections)
-{
-    TestKey key(L"plain");
-    EXPECT_EQ(test::Run(WithKey(L"[{K}]\n\"p\"=\"%x,%1\"\n", key.Script())), 0u);
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"p").bytes, TextBytes(L"%x,%1"));
-}
-
-TEST(RegImport, LoadsFilesWithEitherHeader)
-{
-    TestKey key(L"files");
-    test::TempFolder folder;
-    test::WriteBytes(folder / L"five.reg", test::Utf16Bytes(L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[" +
-                                                            key.Long() + L"]\r\n\"five\"=dword:00000005\r\n"));
-    test::WriteBytes(folder / L"four.reg", test::Utf8(L"\r\n REGEDIT4\r\n[" + key.Long() + L"]\r\n\"four\"=\"4\""));
-    test::WriteBytes(folder / L"empty.reg", "REGEDIT4");
-    EXPECT_EQ(test::Run(L"LOAD " + folder / L"five.reg"), 0u);
-    EXPECT_EQ(test::Run(folder / L"four.reg"), 0u);         // a line without keyword imports by extension
-    EXPECT_EQ(test::Run(L"LOAD " + folder / L"empty.reg"), 0u);
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"five").bytes, std::string("\x05\0\0\0", 4));
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"four").bytes, TextBytes(L"4"));
 }
 
 } // namespace

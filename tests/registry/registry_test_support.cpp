@@ -1,5 +1,7 @@
 #include "registry_test_support.h"
+#include "registry/registry.h"
 #include "support/test_support.h"
+#include <cstdlib>
 
 namespace regtest {
 
@@ -59,6 +61,19 @@ std::wstring WithKey(std::wstring text, const std::wstring& key)
 std::string TextBytes(const std::wstring& text)
 {
     return test::Utf16Bytes(text) + std::string(2, '\0');
+}
+
+size_t HeaderUnits(const std::wstring& path)
+{
+    wchar_t* decoded = ReadTextFile(path.c_str(), nullptr);
+    std::wstring text = decoded ? decoded : L"";
+    free(decoded);
+    for (const wchar_t* header : {L"REGEDIT4", L"Windows Registry Editor Version 5.00"}) {
+        size_t at = text.find(header);
+        if (at != std::wstring::npos)
+            return std::min(at + wcslen(header) + 1, text.size());
+    }
+    return 0;
 }
 
 } // namespace regtest

@@ -31,5 +31,8 @@ bool KeyExists(HKEY root, const std::wstring& path);
 void SetValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const std::string& bytes);
 std::wstring WithKey(std::wstring text, const std::wstring& key);      // every "{K}" replaced
 std::string TextBytes(const std::wstring& text);                       // UTF-16 with its terminator
+// The decoded units in front of the registry text of a file: up to its header and the
+// line break after it (what LOAD hands to the importer); 0 without a header.
+size_t HeaderUnits(const std::wstring& path);
 
 } // namespace regtest

@@ -132,16 +132,3 @@ ProcessResult StartAndWait(const std::wstring& program, const std::wstring& comm
 }
 
 } // namespace test
-
-#include "engine/engine.h"
-
-namespace test {
-
-DWORD Run(const std::wstring& script, const wchar_t* scriptPath)
-{
-    std::vector<wchar_t> text(script.begin(), script.end());
-    text.push_back(0);
-    return RunScript(text.data(), scriptPath);
-}
-
-} // namespace test

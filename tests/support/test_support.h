@@ -29,7 +29,9 @@ std::string Utf8(const std::wstring& text);
 std::wstring Widen(const std::string& utf8);
 bool Exists(const std::wstring& path);
 
-// Runs 'script' (commas and escapes as a script file has them) in a writable copy.
+// Runs 'script' (commas and escapes as a script file has them) in a writable copy. Each
+// test program defines it: the engine's and app's through the line runner, a family's
+// through its own rows (support/command_runner.h).
 DWORD Run(const std::wstring& script, const wchar_t* scriptPath = L"C:\\test\\script.vrs");
 
 // The folder of the running test program.

@@ -2,13 +2,14 @@
 // - the predefined registry roots are redirected into a throw-away key;
 // - the program's own imports of the file, process and message-box calls are swapped
 //   for guards that refuse (and report) any write outside the sandbox folder;
-// - script commands that act on the machine go to a recorder (REGX runs for real, as
-//   the registry is fenced);
+// - scripts run in a language of the harness's own: the shipped keyword table with every
+//   command that acts on the machine replaced by a recorder (REGX runs for real, as the
+//   registry is fenced; FILE and LINK read their arguments but touch no file);
 // - texts end right before a no-access page, so a read past their end faults.
 #include "fuzz/harness/fuzz.h"
+#include "app/app.h"
 #include "archive/archive.h"
 #include "commands/commands.h"
-#include "engine/engine.h"
 #include "registry/registry.h"
 #include <shellapi.h>
 #include <cstdlib>
@@ -342,19 +343,56 @@ GuardedText PlaceBeforeGuardPage(const std::string& bytes)
 
 LONG64 recordedCommands = 0;
 
-// Stands in for every command that acts on the machine. REGX runs, as the registry is
-// fenced; FILE and LINK run dry (their argument splitting runs, no file is touched); the
-// rest are only counted, with their argument text read to its end.
-DWORD RecordCommand(const wchar_t* keyword, wchar_t* args)
+bool IsKeyword(const wchar_t* line, const wchar_t* keyword)
+{
+    return _wcsnicmp(line, keyword, 4) == 0;
+}
+
+// Stands in for every command that acts on the machine, and for lines without keyword.
+// REGX runs, as the registry is fenced; FILE and LINK read and cut their arguments as for
+// real but touch no file; the rest are only counted, with their argument text read to its end.
+DWORD RecordCommand(wchar_t* line, wchar_t* args, ScriptContext&)
 {
     ++recordedCommands;
-    if (!wcscmp(keyword, L"REGX"))
+    if (IsKeyword(line, L"REGX"))
         return RegistryCommand(args);
-    if (!wcscmp(keyword, L"FILE"))
-        return FileOperation(args);
-    if (!wcscmp(keyword, L"LINK"))
-        return CreateShortcut(args);
+    if (IsKeyword(line, L"FILE"))
+        return static_cast<DWORD>(ReadFileRequest(args).kind);
+    if (IsKeyword(line, L"LINK")) {
+        char bytes[SHORTCUT_BYTES];
+        DWORD count = 0;
+        return ComposeShortcutFile(args, bytes, count);
+    }
     return static_cast<DWORD>(wcslen(args) & 3);
+}
+
+// The keywords that only move through the script or set its variables run as shipped.
+bool ActsOnTheMachine(const wchar_t* keyword)
+{
+    for (const wchar_t* own : {L"BATC", L"IFEX", L"ELSE", L"CALL", L"GOTO", L"PROC", L"ENDP", L"EVAL"})
+        if (!wcscmp(keyword, own))
+            return false;
+    return true;
+}
+
+KeywordEntry fuzzKeywords[64];
+ScriptLanguage fuzzLanguage;
+
+const ScriptLanguage* FuzzLanguage()
+{
+    if (fuzzLanguage.keywords)
+        return &fuzzLanguage;
+    fuzzLanguage = VARNOLT_LANGUAGE;
+    fuzzLanguage.keywordCount = VARNOLT_LANGUAGE.keywordCount < ARRAYSIZE(fuzzKeywords) ? VARNOLT_LANGUAGE.keywordCount
+                                                                                          : ARRAYSIZE(fuzzKeywords);
+    for (size_t i = 0; i < fuzzLanguage.keywordCount; ++i) {
+        fuzzKeywords[i] = VARNOLT_LANGUAGE.keywords[i];
+        if (ActsOnTheMachine(fuzzKeywords[i].name))
+            fuzzKeywords[i].handler = RecordCommand;
+    }
+    fuzzLanguage.keywords = fuzzKeywords;
+    fuzzLanguage.noKeyword = RecordCommand;
+    return &fuzzLanguage;
 }
 
 void RunScriptInput(const std::string& bytes)
@@ -363,11 +401,9 @@ void RunScriptInput(const std::string& bytes)
     if (!script.block)
         return;
     ZeroMemory(ScriptVariables, sizeof ScriptVariables);
-    commandInterceptor = RecordCommand;
-    fileCommandsDryRun = true;
+    const ScriptLanguage* previous = InstallScriptLanguage(FuzzLanguage());
     (void)RunScript(script.text, L"C:\\fuzz\\input.vrs");
-    fileCommandsDryRun = false;
-    commandInterceptor = nullptr;
+    InstallScriptLanguage(previous);
     VirtualFree(script.block, 0, MEM_RELEASE);
     EmptyRegistryFence();
 }

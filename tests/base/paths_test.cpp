@@ -1,4 +1,4 @@
-#include "engine/engine.h"
+#include "base/base.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <string>

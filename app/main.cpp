@@ -1,7 +1,9 @@
-#include "engine/engine.h"
+#include "app/app.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
     InitializeProgram(instance);
+    InstallScriptLanguage(&VARNOLT_LANGUAGE);
+    SetLogSink(TraceSinkFromEnvironment());
     return static_cast<int>(RunCommandLine(commandLine));
 }

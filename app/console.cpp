@@ -1,6 +1,4 @@
-#include "ui/ui.h"
-
-HWND consoleWindow = nullptr;
+#include "app/app.h"
 
 DWORD OpenConsole(wchar_t*, const wchar_t*)
 {

@@ -1,6 +1,7 @@
-// Power, reset, key and display calls: one seam that the SHUT, SEND and DISP commands go
-// through, so that tests can put a recorder in place of calls that would reset, power off
-// or suspend the machine, press keys in another program or rotate the screen.
+// Power, reset, key, display and sound calls: one seam that the SHUT, SEND, DISP and PLAY
+// commands go through, so that tests can put a recorder in place of calls that would
+// reset, power off or suspend the machine, press keys in another program, rotate the
+// screen or make a noise.
 #pragma once
 #include <windows.h>
 
@@ -9,7 +10,7 @@ constexpr DWORD IOCTL_HAL_REBOOT = 0x0101003C;
 constexpr BYTE VK_OFF = 0xDF;
 constexpr DWORD KEYEVENTF_SILENT = 0x4;   // no key click; the desktop reads this bit as KEYEVENTF_UNICODE
 
-// power.cpp
+// device_calls.cpp
 // Sends a control code to the hardware layer. The desktop has no hardware layer to reset
 // through: it returns FALSE with ERROR_NOT_SUPPORTED.
 BOOL KernelIoControl(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize, DWORD* returned);
@@ -29,6 +30,7 @@ struct DeviceCalls {
     BOOL (*exitWindows)(UINT flags, DWORD reason);
     void (*keyEvent)(BYTE key, BYTE scan, DWORD flags, ULONG_PTR extra);
     LONG (*changeDisplaySettings)(const wchar_t* device, DEVMODEW* mode, HWND window, DWORD flags, void* parameter);
+    BOOL (*playSound)(const wchar_t* sound, HMODULE module, DWORD flags);
 };
 
 // The calls in use; the platform's own unless a test has replaced them.

@@ -1,4 +1,4 @@
-#include "engine/engine.h"
+#include "base/base.h"
 
 // Only ASCII a-z fold: keywords and type markers are ASCII, and other letters must not match.
 bool CharEqualsNoCase(wchar_t a, wchar_t b)
@@ -29,15 +29,40 @@ size_t MatchPrefixNoCase(const wchar_t* subject, const wchar_t* other)
     return count;
 }
 
-// Overwrites the first ARG_SEPARATOR of 'text' with NUL and returns the text after it,
-// or the empty text at the end of 'text' when there is no separator.
-wchar_t* CutAtSeparator(wchar_t* text)
+// The first position in 'text' where 'needle' stands, ASCII case ignored; nullptr when
+// there is none. An empty needle is found at the start of a non-empty text.
+const wchar_t* FindNoCase(const wchar_t* text, const wchar_t* needle)
+{
+    for (; *text; ++text) {
+        size_t i = 0;
+        while (needle[i] && CharEqualsNoCase(text[i], needle[i]))
+            ++i;
+        if (!needle[i])
+            return text;
+    }
+    return nullptr;
+}
+
+wchar_t* SplitAtSeparator(wchar_t* text)
 {
     wchar_t* separator = wcschr(text, ARG_SEPARATOR);
     if (!separator)
-        return text + wcslen(text);
+        return nullptr;
     *separator = 0;
     return separator + 1;
+}
+
+wchar_t* CutAtSeparator(wchar_t* text)
+{
+    wchar_t* rest = SplitAtSeparator(text);
+    return rest ? rest : text + wcslen(text);
+}
+
+const wchar_t* SkipBlanks(const wchar_t* text)
+{
+    while (*text == L' ' || *text == L'\t')
+        ++text;
+    return text;
 }
 
 // The value of one hexadecimal digit (either case), or -1 for any other character.

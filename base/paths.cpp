@@ -1,18 +1,4 @@
-#include "engine/engine.h"
-
-// The first position in 'text' where 'needle' stands, ASCII case ignored; nullptr when
-// there is none. An empty needle is found at the start of a non-empty text.
-const wchar_t* FindNoCase(const wchar_t* text, const wchar_t* needle)
-{
-    for (; *text; ++text) {
-        size_t i = 0;
-        while (needle[i] && CharEqualsNoCase(text[i], needle[i]))
-            ++i;
-        if (!needle[i])
-            return text;
-    }
-    return nullptr;
-}
+#include "base/base.h"
 
 // '*' matches any run, '?' any one character, everything else itself (case counts).
 // Backtracks to the last star only, which is enough for a single run of text.
@@ -82,4 +68,62 @@ DWORD EnumerateFiles(FileVisitor visitor, void* userData, const wchar_t* folder,
     } while (result != static_cast<DWORD>(E_ABORT) && FindNextFileW(handle, &found));
     FindClose(handle);
     return result;
+}
+
+namespace {
+
+struct Walk {
+    const FileWalk& walk;
+    const wchar_t* pattern;     // the case-sensitive file name filter of a recursive walk
+    bool recursive;
+    wchar_t relative[MAX_PATH_CHARS];
+};
+
+DWORD WalkFolder(Walk& walk, const wchar_t* folder, const wchar_t* pattern);
+
+// Enters one folder of a recursive walk; 'relative' grows by its name and is put back.
+DWORD EnterFolder(Walk& walk, const WalkEntry& entry)
+{
+    if (walk.walk.enterFolder) {
+        DWORD result = walk.walk.enterFolder(walk.walk.userData, entry);
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    if (wcslen(entry.path) + 2 >= MAX_PATH_CHARS)        // no room for the search's "\*"
+        return walk.walk.pathTooLong;
+    size_t length = wcslen(walk.relative);
+    if (FAILED(StringCchPrintfW(walk.relative + length, MAX_PATH_CHARS - length, length ? L"\\%s" : L"%s",
+                                entry.found->cFileName)))
+        return walk.walk.pathTooLong;
+    DWORD result = WalkFolder(walk, entry.path, L"*");
+    walk.relative[length] = 0;
+    return result;
+}
+
+DWORD VisitEntry(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found)
+{
+    auto& walk = *static_cast<Walk*>(userData);
+    bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder && (!walk.recursive || found.cFileName[0] == L'.'))
+        return RESULT_NO_FILE;
+    if (!isFolder && walk.recursive && !WildcardMatch(found.cFileName, walk.pattern))
+        return RESULT_NO_FILE;
+    wchar_t path[MAX_PATH_CHARS];
+    if (FAILED(StringCchPrintfW(path, MAX_PATH_CHARS, L"%s\\%s", folder, found.cFileName)))
+        return walk.walk.pathTooLong;
+    WalkEntry entry{path, walk.relative, &found};
+    return isFolder ? EnterFolder(walk, entry) : walk.walk.visitFile(walk.walk.userData, entry);
+}
+
+DWORD WalkFolder(Walk& walk, const wchar_t* folder, const wchar_t* pattern)
+{
+    return EnumerateFiles(VisitEntry, &walk, folder, pattern);
+}
+
+} // namespace
+
+DWORD WalkFiles(const FileWalk& fileWalk, const wchar_t* folder, const wchar_t* pattern, bool recursive)
+{
+    Walk walk{fileWalk, pattern, recursive, {}};
+    return WalkFolder(walk, folder, recursive ? L"*" : pattern);
 }

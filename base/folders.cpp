@@ -1,4 +1,4 @@
-#include "commands/commands.h"
+#include "base/base.h"
 
 // Creates every missing folder along 'path' ("C:\a\b\file" creates C:\a and C:\a\b; a
 // path ending in '\' creates its last folder too). Cuts 'path' at each backslash in place
@@ -16,4 +16,14 @@ DWORD CreatePathDirectories(wchar_t* path)
         *p = L'\\';
     }
     return 1;
+}
+
+HANDLE CreateFileMakingFolders(wchar_t* path)
+{
+    HANDLE file = OpenFileForAccess(path, GENERIC_WRITE);
+    if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreatePathDirectories(path);
+        file = OpenFileForAccess(path, GENERIC_WRITE);
+    }
+    return file;
 }

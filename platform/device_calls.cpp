@@ -1,4 +1,5 @@
-#include "platform/power.h"
+#include "platform/device_calls.h"
+#include <mmsystem.h>
 
 namespace {
 
@@ -45,6 +46,11 @@ LONG ChangeDisplay(const wchar_t* device, DEVMODEW* mode, HWND window, DWORD fla
     return result;
 }
 
+BOOL PlaySoundWithPlatform(const wchar_t* sound, HMODULE module, DWORD flags)
+{
+    return PlaySoundW(sound, module, flags);
+}
+
 } // namespace
 
 BOOL KernelIoControl(DWORD, void*, DWORD, void*, DWORD, DWORD*)
@@ -71,4 +77,5 @@ BOOL ExitWindowsWithPrivilege(UINT flags, DWORD reason)
 
 DeviceCalls deviceCalls = {
     KernelIoControl, SetCleanRebootFlag, GwesPowerOffSystem, ExitWindowsWithPrivilege, PressKey, ChangeDisplay,
+    PlaySoundWithPlatform,
 };

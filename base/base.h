@@ -1,0 +1,123 @@
+// The base every other folder builds on: limits and result codes, the process-wide values,
+// text routines, paths and the one pattern walker, reading and writing files with the one
+// text decoder, folder creation, the shell-open helper and the registry root prefixes.
+// It includes nothing of the program's own.
+#pragma once
+#include <windows.h>
+#include <strsafe.h>
+#include <cstddef>
+
+constexpr size_t MAX_PATH_CHARS = 260;
+constexpr size_t LINE_BUFFER_CHARS = 4096;
+constexpr size_t VARIABLE_COUNT = 10;
+constexpr wchar_t ARG_SEPARATOR = 1;
+
+// Result codes of the engine besides the platform's own.
+constexpr DWORD RESULT_NOT_FOUND = 1;       // block end, label or procedure end not found; failed beep
+constexpr DWORD RESULT_NO_FILE = 2;         // nothing matched a file pattern
+constexpr DWORD RESULT_UNREADABLE = 110;    // ERROR_OPEN_FAILED: a file that cannot be read
+
+// Copies 'src' into a fixed buffer; a text that does not fit is an error, never cut.
+template <size_t N>
+[[nodiscard]] DWORD CopyText(wchar_t (&dest)[N], const wchar_t* src)
+{
+    return SUCCEEDED(StringCchCopyW(dest, N, src)) ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER;
+}
+
+// program.cpp
+extern HINSTANCE instanceHandle;
+extern const wchar_t* applicationTitle;
+// Ten texts shared by every run of the process: %0 .. %9.
+extern wchar_t ScriptVariables[VARIABLE_COUNT][MAX_PATH_CHARS];
+// The open console, owner of the windows that commands open; nullptr while it is closed.
+extern HWND consoleWindow;
+
+// text.cpp
+bool CharEqualsNoCase(wchar_t a, wchar_t b);
+size_t MatchPrefix(const wchar_t* subject, const wchar_t* other);
+size_t MatchPrefixNoCase(const wchar_t* subject, const wchar_t* other);
+const wchar_t* FindNoCase(const wchar_t* text, const wchar_t* needle);
+// Overwrites the first ARG_SEPARATOR of 'text' with NUL and returns the text after it;
+// nullptr when there is none (and 'text' is left as it is).
+wchar_t* SplitAtSeparator(wchar_t* text);
+// The same, but without a separator the rest is the empty text at the end of 'text'.
+wchar_t* CutAtSeparator(wchar_t* text);
+const wchar_t* SkipBlanks(const wchar_t* text);
+int HexDigitValue(wchar_t digit);
+
+// paths.cpp
+using FileVisitor = DWORD (*)(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found);
+bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
+wchar_t* SplitLastComponent(wchar_t*& path);
+[[nodiscard]] DWORD EnumerateFiles(FileVisitor visitor, void* userData, const wchar_t* folder, const wchar_t* pattern);
+
+// One entry that a walk reached: 'path' is its full path, 'relative' its path below the
+// walk's first folder ("" for an entry of that folder itself, "sub\deeper" further down).
+struct WalkEntry {
+    const wchar_t* path;
+    const wchar_t* relative;
+    const WIN32_FIND_DATAW* found;
+};
+struct FileWalk {
+    DWORD (*visitFile)(void* userData, const WalkEntry& entry);
+    // Recursive walks only: called before a folder is entered; any result but 0 is that
+    // folder's result and the walk does not enter it. nullptr enters every folder.
+    DWORD (*enterFolder)(void* userData, const WalkEntry& entry);
+    void* userData;
+    DWORD pathTooLong;      // the result of an entry whose path does not fit MAX_PATH_CHARS
+};
+// Visits the files of 'folder' that the platform matches with 'pattern'; recursive, every
+// file below 'folder' whose name matches 'pattern' exactly (case counts), in every folder
+// whose name does not start with '.'. Folders are never visited as files. The result is
+// that of the last entry of 'folder' (2 for one that was skipped), or 2 when it has none.
+[[nodiscard]] DWORD WalkFiles(const FileWalk& walk, const wchar_t* folder, const wchar_t* pattern, bool recursive);
+
+// files.cpp
+// How the bytes of a text file encode it: UTF-16 (with or without mark) taken as it
+// stands, or 8-bit text in 'codePage' (UTF-8 after its mark, otherwise ANSI).
+struct TextEncoding {
+    bool isUtf16;
+    UINT codePage;
+    size_t markBytes;       // the bytes of the mark at the start, dropped from the text
+};
+// Tells the encoding from a file's first bytes ('length' of them, all there are when the
+// file is shorter): FF FE is UTF-16, EF BB (and the byte after it) UTF-8; after the mark a
+// text whose second byte is 0, or that is shorter than two bytes, is UTF-16.
+TextEncoding DetectTextEncoding(const unsigned char* bytes, size_t length);
+// Decodes 'count' bytes into 'out', which has room for 'count' units; returns the units
+// written. An odd last byte of UTF-16 stands for itself.
+size_t DecodeTextBytes(const TextEncoding& encoding, const unsigned char* bytes, size_t count, wchar_t* out);
+HANDLE OpenFileForAccess(const wchar_t* path, DWORD access);
+wchar_t* ReadTextFile(const wchar_t* path, DWORD* byteCount);
+void* ReadFileBytes(const wchar_t* path, DWORD* byteCount, void* buffer);
+DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, bool append);
+
+// folders.cpp
+DWORD CreatePathDirectories(wchar_t* path);
+// Creates (or empties) the file 'path' for writing. Its folders are made only when it
+// cannot be created without them: probing each folder of each file costs more than the
+// write. nullptr on failure, with the platform's error as the last error.
+HANDLE CreateFileMakingFolders(wchar_t* path);
+
+// shell.cpp
+// The last error, or 'fallback' when a failed call left none, so a failure never reads 0.
+DWORD LastErrorOr(DWORD fallback);
+// Opens 'file' with the shell's default action, owned by the console when it is open and
+// without the shell's error boxes. With 'process' the started process's handle (or
+// nullptr, for a document handed to a program that was running already) is returned
+// there for the caller to close. 0, or the platform's error.
+[[nodiscard]] DWORD ShellOpen(const wchar_t* file, const wchar_t* parameters, HANDLE* process);
+
+// registry_roots.cpp
+constexpr size_t REGISTRY_ROOT_COUNT = 8;
+constexpr size_t REGISTRY_PREFIX_CHARS = 20;
+// A predefined root key and the exact, case-sensitive prefix that names it ("HKLM\").
+struct RegistryRoot {
+    HKEY root;
+    wchar_t prefix[REGISTRY_PREFIX_CHARS];
+};
+extern const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT];
+// Matches the first row of RegistryRoots whose whole prefix begins the text at 'position'
+// and moves 'position' past it. Returns nullptr, with 'position' unchanged, when none does.
+HKEY ParseRegistryRoot(const wchar_t*& position);
+HKEY ParseRegistryRoot(wchar_t*& position);

@@ -1,0 +1,144 @@
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include <cstdlib>
+
+namespace {
+
+constexpr DWORD LOAD_PREFIX_BYTES = 64 * 1024;
+constexpr ptrdiff_t DECIDING_UNITS = 64;     // more than the longer header and its line break
+
+const wchar_t REGEDIT4[] = L"REGEDIT4";
+const wchar_t REGEDIT5[] = L"Windows Registry Editor Version 5.00";
+
+wchar_t* SkipLeadingBlanks(wchar_t* text)
+{
+    while (*text == L'\r' || *text == L'\n' || *text == L'\t' || *text == L' ' || *text >= 127)
+        ++text;
+    return text;
+}
+
+// The text after a header and the one line break that ends it (never past the text's end).
+wchar_t* SkipHeader(wchar_t* text, size_t headerLength)
+{
+    return text[headerLength] ? text + headerLength + 1 : text + headerLength;
+}
+
+bool IsLargerThan(const wchar_t* path, DWORD bytes)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return true;                                // read in full, which reports the failure
+    return data.nFileSizeHigh != 0 || data.nFileSizeLow > bytes;
+}
+
+// The units in front of the registry text when 'start' begins with a header (the text
+// before it, the header and the one line break after it); 0 when it begins with neither.
+size_t CountHeaderUnits(wchar_t* text, wchar_t* start)
+{
+    size_t headerLength = 0;
+    if (MatchPrefix(start, REGEDIT4) >= ARRAYSIZE(REGEDIT4) - 1)
+        headerLength = ARRAYSIZE(REGEDIT4) - 1;
+    else if (MatchPrefix(start, REGEDIT5) >= ARRAYSIZE(REGEDIT5) - 1)
+        headerLength = ARRAYSIZE(REGEDIT5) - 1;
+    return headerLength ? static_cast<size_t>(SkipHeader(start, headerLength) - text) : 0;
+}
+
+// Reads the start of 'path' as text, enough to tell a file's kind; 'whole' tells whether
+// that is all of it. A file whose first characters lie beyond that start is read in full.
+wchar_t* ReadLoadPrefix(const wchar_t* path, bool& whole)
+{
+    DWORD bytes = LOAD_PREFIX_BYTES;
+    wchar_t* text = ReadTextFile(path, &bytes);
+    whole = text && !IsLargerThan(path, LOAD_PREFIX_BYTES);
+    if (!text || whole || text + bytes / sizeof(wchar_t) - SkipLeadingBlanks(text) >= DECIDING_UNITS)
+        return text;
+    free(text);
+    whole = true;
+    return ReadTextFile(path, nullptr);
+}
+
+} // namespace
+
+// LOAD: a provisioning document ('<'), a registry file (either header) or a script,
+// told apart by the text's first characters after blanks, line breaks and marks. A
+// registry file is imported piece by piece; the others are read in full.
+DWORD LoadFile(wchar_t* path)
+{
+    bool whole = false;
+    wchar_t* text = ReadLoadPrefix(path, whole);
+    if (!text)
+        return RESULT_UNREADABLE;
+    if (size_t headerUnits = CountHeaderUnits(text, SkipLeadingBlanks(text))) {
+        free(text);
+        auto import = CurrentScriptLanguage().importRegistryFile;
+        return import ? import(path, headerUnits) : ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    if (!whole) {
+        free(text);
+        text = ReadTextFile(path, nullptr);
+        if (!text)
+            return RESULT_UNREADABLE;
+    }
+    wchar_t* start = SkipLeadingBlanks(text);
+    DWORD result;
+    if (*start == L'<') {
+        wchar_t* output = nullptr;
+        result = static_cast<DWORD>(DMProcessConfigXML(start, 1, &output));
+        delete[] output;
+    } else {
+        result = RunScript(text, path);
+    }
+    free(text);
+    return result;
+}
+
+namespace {
+
+struct OpenRequest {
+    const wchar_t* parameters;
+};
+
+DWORD ActOnFile(wchar_t* path, const wchar_t* name, wchar_t* parameters)
+{
+    const ScriptLanguage& language = CurrentScriptLanguage();
+    if (const wchar_t* dot = wcsrchr(name, L'.')) {
+        for (size_t i = 0; i < language.extensionCount; ++i)
+            if (_wcsicmp(dot + 1, language.extensions[i].extension) == 0)
+                return language.extensions[i].action(path, parameters);
+    }
+    return ShellOpen(path, parameters, nullptr);
+}
+
+// Acts on one file of the pattern. The action may cut its parameters in place, so each
+// file gets a fresh copy of them.
+DWORD OpenMatchingFile(void* userData, const WalkEntry& entry)
+{
+    const auto& request = *static_cast<const OpenRequest*>(userData);
+    wchar_t path[MAX_PATH_CHARS];
+    wchar_t parameters[LINE_BUFFER_CHARS];
+    if (CopyText(path, entry.path) != ERROR_SUCCESS || CopyText(parameters, request.parameters) != ERROR_SUCCESS)
+        return RESULT_NO_FILE;
+    return ActOnFile(path, entry.found->cFileName, parameters);
+}
+
+} // namespace
+
+// The action of a line without keyword: "[!]folder\pattern[,parameters]" acts on every
+// matching file by its extension ('!' searches all subfolders, with the name pattern
+// matched exactly). The last file's result is the result.
+DWORD OpenFilesByPattern(wchar_t* line)
+{
+    bool recursive = line[0] == L'!';
+    OpenRequest request{CutAtSeparator(line)};
+    wchar_t* folder = line;
+    const wchar_t* pattern = SplitLastComponent(folder);
+    if (recursive && *folder == L'!')
+        ++folder;
+    FileWalk walk{OpenMatchingFile, nullptr, &request, RESULT_NO_FILE};
+    return WalkFiles(walk, folder, pattern, recursive);
+}
+
+DWORD CommandOpenFiles(wchar_t* line, wchar_t*, ScriptContext&)
+{
+    return OpenFilesByPattern(line);
+}

@@ -1,0 +1,171 @@
+// The language as shipped: its keyword table, and the paths through which lines reach
+// several folders at once (sections, files acted on by extension, loading).
+#include "app/app.h"
+#include "archive/archive.h"
+#include "registry/registry.h"
+#include "registry/registry_test_support.h"
+#include "support/test_support.h"
+#include <gtest/gtest.h>
+#include <zlib.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace regtest;
+
+struct Installed {
+    Installed() { InstallScriptLanguage(&VARNOLT_LANGUAGE); }
+} installed;
+
+TEST(Language, KeywordsInTheirOrder)
+{
+    const wchar_t* const EXPECTED = L"LOAD BATC IFEX ELSE CALL GOTO PROC ENDP PLAY BEEP MSGX DLGX LINK FILE REGX RARX "
+                                    L"SEND WAIT KILL SHUT EXEC CDLL EVAL ASOC DISP POST HELP VRUI TGZX ";
+    std::wstring names;
+    for (size_t i = 0; i < VARNOLT_LANGUAGE.keywordCount; ++i)
+        names += std::wstring(VARNOLT_LANGUAGE.keywords[i].name) + L" ";
+    EXPECT_EQ(names, EXPECTED);
+}
+
+TEST(Language, CommandsOfLaterWorkAreRowsNotHoles)
+{
+    for (const wchar_t* line : {L"HELP", L"VRUI", L"DLGX Title,@x"})
+        EXPECT_EQ(test::Run(line), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED)) << test::Utf8(line);
+}
+
+struct SectionCase {
+    const wchar_t* script;
+    DWORD result;
+    const wchar_t* variable1;
+    int line;
+};
+#define SECTION_CASE(s, r, v) {s, r, v, __LINE__}
+
+const SectionCase SECTION_CASES[] = {
+    SECTION_CASE(L"EVAL 1=a\n[{K}]\n\"v\"=\"0\"", 0, L"a"),                         // a section at the end gives 0
+    SECTION_CASE(L"[{K}]\r\n\"v\"=\"1\"\r\n  EVAL 1=%x%,c,d\r\n", 0, L"1017,c\x01" L"d"),   // the next line runs as written
+    SECTION_CASE(L"EVAL 1=a\n  [{K}]\n;note\n\n\"w\"=\"1\"\n[{K}\\two]\n@=\"x\"\nEVAL 1=%1b", 0, L"ab"),
+    SECTION_CASE(L"%#005B{K}]\nEVAL 1=%x", 0, L"1017"),   // a "[" made by an escape is skipped, never re-run
+};
+
+TEST(RegImport, ScriptSections)
+{
+    TestKey key(L"section");
+    for (const auto& c : SECTION_CASES) {
+        ScriptVariables[1][0] = 0;
+        EXPECT_EQ(test::Run(WithKey(c.script, key.Script())), c.result) << "case at line " << c.line;
+        EXPECT_EQ(std::wstring(ScriptVariables[1]), c.variable1) << "case at line " << c.line;
+    }
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"v").bytes, TextBytes(L"1"));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\two", nullptr).bytes, TextBytes(L"x"));
+}
+
+TEST(RegImport, PercentAndCommaArePlainInSections)
+{
+    TestKey key(L"plain");
+    EXPECT_EQ(test::Run(WithKey(L"[{K}]\n\"p\"=\"%x,%1\"\n", key.Script())), 0u);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"p").bytes, TextBytes(L"%x,%1"));
+}
+
+TEST(RegImport, LoadsFilesWithEitherHeader)
+{
+    TestKey key(L"files");
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"five.reg", test::Utf16Bytes(L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n[" +
+                                                            key.Long() + L"]\r\n\"five\"=dword:00000005\r\n"));
+    test::WriteBytes(folder / L"four.reg", test::Utf8(L"\r\n REGEDIT4\r\n[" + key.Long() + L"]\r\n\"four\"=\"4\""));
+    test::WriteBytes(folder / L"empty.reg", "REGEDIT4");
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"five.reg"), 0u);
+    EXPECT_EQ(test::Run(folder / L"four.reg"), 0u);         // a line without keyword imports by extension
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"empty.reg"), 0u);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"five").bytes, std::string("\x05\0\0\0", 4));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path(), L"four").bytes, TextBytes(L"4"));
+}
+
+// LoadFile reads only the start of a file to tell its kind; files longer than that still
+// run or import in full, also when the kind shows only after many blank lines.
+TEST(RegFile, LoadFileBeyondItsFirstPiece)
+{
+    test::TempFolder folder;
+    TestKey key(L"late");
+    std::string blanks(REG_FILE_PIECE_BYTES + 10, '\n');
+    test::WriteBytes(folder / L"late.reg", blanks + "REGEDIT4\r\n[" + test::Utf8(key.Long()) + "]\r\n\"v\"=\"1\"\r\n");
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"late.reg"), 0u);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"v").exists);
+
+    ScriptVariables[1][0] = 0;
+    std::string comments;
+    while (comments.size() < 2 * REG_FILE_PIECE_BYTES)
+        comments += "; a comment line of the script\r\n";
+    test::WriteBytes(folder / L"long.vrs", comments + "EVAL 1=end\r\n");
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"long.vrs"), 0u);
+    EXPECT_STREQ(ScriptVariables[1], L"end");
+    test::WriteBytes(folder / L"blank.vrs", blanks + "EVAL 1=blank\r\n");
+    EXPECT_EQ(test::Run(L"LOAD " + folder / L"blank.vrs"), 0u);
+    EXPECT_STREQ(ScriptVariables[1], L"blank");
+}
+
+TEST(FileActions, ArchivesByExtension)
+{
+    test::TempFolder temp;
+    std::wstring archive = temp / L"script.tgz";
+    gzFile file = gzopen_w(archive.c_str(), "wb");
+    std::string tar(512, '\0');
+    tar.replace(0, 14, "by/keyword.txt");
+    tar.replace(100, 7, "0000644");
+    tar.replace(124, 11, "00000000001");
+    tar[156] = '0';
+    tar += std::string("k") + std::string(511, '\0') + std::string(1024, '\0');
+    gzwrite(file, tar.data(), static_cast<unsigned>(tar.size()));
+    gzclose(file);
+    EXPECT_EQ(test::Run(archive + L"," + (temp / L"two")), 0u);
+    EXPECT_EQ(test::ReadBytes(temp / L"two\\by\\keyword.txt"), "k");
+    test::WriteBytes(temp / L"fixture.rar", "STANDIN-RAR\nk.txt|keyword\n");
+    EXPECT_EQ(test::Run(temp / L"fixture.rar"), static_cast<DWORD>(ERROR_DLL_NOT_FOUND));   // no UnRAR library here
+}
+
+} // namespace
+
+namespace {
+
+// What the probe library last saw ("none" when it was not called).
+std::wstring TakeReport()
+{
+    wchar_t text[512] = {};
+    GetEnvironmentVariableW(L"VARNOLT_PROBE", text, 512);
+    SetEnvironmentVariableW(L"VARNOLT_PROBE", L"none");
+    return text;
+}
+
+// Libraries named on a line register, or call the export named after them with the
+// parameters; every library a pattern matches gets the same parameters, whatever the
+// calls before it did to them.
+TEST(FileActions, LibrariesNamedOnALine)
+{
+    std::wstring probe = test::ProgramFolder() + L"\\cdll_probe.dll";
+    TakeReport();
+    EXPECT_EQ(test::Run(probe), 0x80040201u);
+    EXPECT_EQ(TakeReport(), L"registered");
+    EXPECT_EQ(test::Run(probe + L",ProbeTwo,#9,x"), 2u);
+    EXPECT_EQ(TakeReport(), L"9|x");
+
+    test::TempFolder folder;
+    for (const wchar_t* name : {L"one.dll", L"two.dll"})
+        EXPECT_TRUE(CopyFileW(probe.c_str(), (folder / name).c_str(), FALSE));
+    EXPECT_EQ(test::Run(folder / L"*.dll,ProbeTwo,#4,text"), 2u);
+    EXPECT_EQ(TakeReport(), L"4|text");     // the second library's call, which once got no parameters
+}
+
+} // namespace
+
+namespace test {
+
+DWORD Run(const std::wstring& script, const wchar_t* scriptPath)
+{
+    std::vector<wchar_t> text(script.begin(), script.end());
+    text.push_back(0);
+    return RunScript(text.data(), scriptPath);
+}
+
+} // namespace test

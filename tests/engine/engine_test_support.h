@@ -1,0 +1,24 @@
+// The language the engine's tests run: the engine's own keywords, a recorder for lines
+// that reach a registry importer, and .vrs files as the one file action.
+#pragma once
+#include "engine/engine.h"
+#include <string>
+
+namespace enginetest {
+
+extern const ScriptLanguage TEST_LANGUAGE;
+
+// What the registry importers of TEST_LANGUAGE were handed, one "path:units" or
+// "section:<first line>" entry each; cleared by the tests.
+extern std::wstring importerCalls;
+
+// Installs 'language' for the life of the object and puts the previous one back after.
+struct LanguageScope {
+    const ScriptLanguage* previous;
+    explicit LanguageScope(const ScriptLanguage* language) : previous(InstallScriptLanguage(language)) {}
+    ~LanguageScope() { InstallScriptLanguage(previous); }
+    LanguageScope(const LanguageScope&) = delete;
+    LanguageScope& operator=(const LanguageScope&) = delete;
+};
+
+} // namespace enginetest
