@@ -1,0 +1,184 @@
+// The HTML view's inner parts: the parser turns HTML source into a flat list of nodes
+// (text runs and block, table and anchor marks), the layout places those nodes as
+// fragments on lines for a given width. Neither needs a window, so both can be fed
+// arbitrary input on their own.
+#pragma once
+#include <windows.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+// A growable array over malloc for plain structs. Capacity doubles, so appending stays
+// linear; a failed allocation is reported to the caller, never thrown.
+template <typename T>
+struct HtmlArray {
+    T* items = nullptr;
+    DWORD count = 0;
+    DWORD capacity = 0;
+};
+
+constexpr DWORD HTML_ARRAY_LIMIT = 0x40000000;
+
+template <typename T>
+[[nodiscard]] bool ReserveItems(HtmlArray<T>& array, DWORD more)
+{
+    if (more > HTML_ARRAY_LIMIT - array.count)
+        return false;
+    DWORD needed = array.count + more;
+    if (needed <= array.capacity)
+        return true;
+    DWORD capacity = array.capacity < 16 ? 16 : array.capacity;
+    while (capacity < needed)
+        capacity = capacity < HTML_ARRAY_LIMIT / 2 ? capacity * 2 : HTML_ARRAY_LIMIT;
+    auto* grown = static_cast<T*>(realloc(array.items, static_cast<size_t>(capacity) * sizeof(T)));
+    if (!grown)
+        return false;
+    array.items = grown;
+    array.capacity = capacity;
+    return true;
+}
+
+// Appends one zeroed item; nullptr when memory runs out.
+template <typename T>
+T* AppendItem(HtmlArray<T>& array)
+{
+    if (!ReserveItems(array, 1))
+        return nullptr;
+    T* item = &array.items[array.count++];
+    *item = T{};
+    return item;
+}
+
+template <typename T>
+void FreeItems(HtmlArray<T>& array)
+{
+    free(array.items);
+    array = {};
+}
+
+// --- the document ---
+
+// Font keys: a heading level 0-6 and four style bits; every run names one key.
+constexpr WORD FONT_BOLD = 0x08;
+constexpr WORD FONT_ITALIC = 0x10;
+constexpr WORD FONT_MONO = 0x20;
+constexpr WORD FONT_UNDERLINE = 0x40;
+constexpr WORD FONT_HEADING_MASK = 0x07;
+constexpr DWORD FONT_KEYS = 0x80;
+
+enum HtmlNodeKind : BYTE {
+    NODE_TEXT,        // a run of text in one font: start/length in the text
+    NODE_BLOCK,       // a new block starts: indent, align, space above, list marker text
+    NODE_BREAK,       // a line break (an empty line if nothing precedes it)
+    NODE_RULE,        // a horizontal line
+    NODE_TABLE,       // a table starts; rows and cells follow, up to NODE_TABLE_END
+    NODE_ROW,
+    NODE_CELL,        // align: the cell's alignment
+    NODE_TABLE_END,
+    NODE_ANCHOR,      // a link target: its name in the text
+};
+
+enum HtmlAlign : BYTE { ALIGN_LEFT, ALIGN_CENTER, ALIGN_RIGHT };
+
+constexpr BYTE TEXT_PRE = 0x01;       // preformatted: spaces are kept at line ends and starts
+constexpr DWORD HTML_COLUMN_LIMIT = 32; // table columns; further cells run on in the last
+
+struct HtmlNode {
+    BYTE kind;
+    BYTE align;
+    BYTE indent;      // list and quote depth
+    BYTE space;       // half lines of space above a block
+    WORD font;
+    BYTE flags;
+    DWORD start;      // text, list marker or anchor name
+    DWORD length;
+    DWORD link;       // 1 + index into links; 0: not a link
+};
+
+// A link's address, NUL-terminated in the text.
+struct HtmlLink {
+    DWORD start;
+    DWORD length;
+};
+
+struct HtmlDocument {
+    HtmlArray<wchar_t> text;      // every shown character, list marker, address and anchor name
+    HtmlArray<int> advance;       // the width of each character of 'text', filled by measuring
+    HtmlArray<HtmlNode> nodes;
+    HtmlArray<HtmlLink> links;
+};
+
+// html_parse.cpp
+// Parses 'length' units of HTML at 'source' into 'document' (emptied first). Unknown tags
+// are dropped, script and style content skipped, unclosed elements closed at the end.
+// Returns ERROR_SUCCESS or ERROR_OUTOFMEMORY.
+[[nodiscard]] DWORD ParseHtml(const wchar_t* source, DWORD length, HtmlDocument& document);
+void FreeHtmlDocument(HtmlDocument& document);
+// Decodes the character reference at 'text' ('&' first) into 'out' (one unit, or a
+// surrogate pair). Returns the units decoded (0 when it is no reference) and sets
+// 'used' to the source units it spans.
+DWORD DecodeEntity(const wchar_t* text, const wchar_t* end, DWORD& used, wchar_t out[2]);
+// True for the wide (CJK) characters that lines may break before and after.
+bool IsWideUnit(wchar_t unit);
+
+// --- the layout ---
+
+struct HtmlFonts {
+    HFONT font[FONT_KEYS];
+    int ascent[FONT_KEYS];
+    int descent[FONT_KEYS];
+    int pixelsPerInch;
+};
+
+constexpr BYTE FRAGMENT_RULE = 0x01;      // a horizontal line, not text
+constexpr BYTE FRAGMENT_CELL = 0x02;      // first fragment of a line of a table cell
+constexpr BYTE FRAGMENT_PRE = 0x04;
+constexpr BYTE FRAGMENT_MARKER = 0x08;    // a list item's bullet or number, left of the text
+
+struct HtmlFragment {
+    int x;
+    int baseline;
+    int width;
+    DWORD start;
+    DWORD length;
+    DWORD link;
+    WORD font;
+    BYTE flags;
+};
+
+// Lines from the top, sorted by 'top'; a table row is one band holding all its cells.
+struct HtmlBand {
+    int top;
+    int bottom;
+    DWORD first;      // fragments [first, end)
+    DWORD end;
+};
+
+struct HtmlAnchorPlace {
+    DWORD start;      // name in the document's text
+    DWORD length;
+    int y;
+};
+
+struct HtmlLayout {
+    HtmlArray<HtmlFragment> fragments;
+    HtmlArray<HtmlBand> bands;
+    HtmlArray<HtmlAnchorPlace> anchors;
+    int height;
+};
+
+// html_layout.cpp
+// Makes the fonts the document's runs need and measures every character with them.
+[[nodiscard]] DWORD MeasureHtmlDocument(HtmlDocument& document, HtmlFonts& fonts);
+void ReleaseHtmlFonts(HtmlFonts& fonts);
+// Places the measured document in lines 'width' pixels wide (at least a minimum width).
+[[nodiscard]] DWORD LayoutHtmlDocument(const HtmlDocument& document, const HtmlFonts& fonts, int width,
+                                       HtmlLayout& layout);
+void FreeHtmlLayout(HtmlLayout& layout);
+// The shown text, lines ending in CR LF and table cells separated by a tab, into
+// 'buffer' (capacity units with the NUL; nullptr to count). Returns the full length.
+DWORD GetHtmlLayoutText(const HtmlDocument& document, const HtmlLayout& layout, wchar_t* buffer, DWORD capacity);
+// The fragment holding character 'index' of that text; sets 'offset' to its place in it.
+const HtmlFragment* FindFragmentOfChar(const HtmlDocument& document, const HtmlLayout& layout, DWORD index,
+                                       DWORD& offset);
+// The first band reaching below 'y'.
+DWORD FindBandAt(const HtmlLayout& layout, int y);
