@@ -7,4 +7,6 @@
 extern const ScriptLanguage VARNOLT_LANGUAGE;
 
 // console.cpp
+extern HWND consoleMenuBar;             // the last console's menu bar
+extern const wchar_t* consoleScriptPath;    // the script path the console's lines run with
 [[nodiscard]] DWORD OpenConsole(wchar_t* args, const wchar_t* scriptPath);

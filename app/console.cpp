@@ -1,6 +1,302 @@
+// The console: a full-screen dialog in which the user types or browses a command line, runs
+// it, and reads a log of every executed line and its result.
 #include "app/app.h"
+#include "platform/mobile_shell.h"
+#include "registry/registry.h"
+#include "resources/resource.h"
+#include "ui/ui.h"
+#include <commctrl.h>
+#include <imm.h>
+#include <cwchar>
+#include <initializer_list>
 
-DWORD OpenConsole(wchar_t*, const wchar_t*)
+HWND consoleMenuBar = nullptr;
+const wchar_t* consoleScriptPath = L"";
+
+namespace {
+
+constexpr wchar_t CONSOLE_TITLE[] = L"Varnolt";
+constexpr wchar_t CLASS_KEY[] = L"Varnolt";
+constexpr UINT ASSOCIATION_POPUP_INDEX = 2;     // the bar reports the command id of the button that opened it
+constexpr UINT EXECUTE = 1;
+constexpr UINT MENU_BUTTON = 2;
+constexpr REGSAM CLASS_KEY_ACCESS = 0xF003F;    // KEY_ALL_ACCESS
+
+// The log keeps its newest text: beyond LOG_CAPACITY units the oldest whole entries go,
+// down to LOG_TRIMMED_SIZE so that trimming is rare. Appends gather in a buffer of our own
+// and reach the control when the run ends or a window the run opened waits for the user,
+// so a long run is not slowed by the control.
+constexpr size_t LOG_CAPACITY = 1 << 20;
+constexpr size_t LOG_TRIMMED_SIZE = LOG_CAPACITY / 4 * 3;
+constexpr size_t PENDING_CHARS = 1 << 16;
+
+SHACTIVATEINFO consoleActivation = {sizeof(SHACTIVATEINFO), nullptr, 0, 0, 0, 0};
+LogSink replacedSink = nullptr;
+wchar_t pending[PENDING_CHARS];
+size_t pendingLength = 0;
+
+LRESULT SendToLog(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    return SendDlgItemMessageW(consoleWindow, IDC_LOG, message, wParam, lParam);
+}
+
+// The first line of the control that starts after the empty line ending the entry that
+// holds the unit 'at'; the whole text's length when there is none.
+size_t LogEntryEndAfter(size_t at, size_t length)
+{
+    auto lines = static_cast<size_t>(SendToLog(EM_GETLINECOUNT, 0, 0));
+    for (auto line = static_cast<size_t>(SendToLog(EM_LINEFROMCHAR, at, 0)); line + 1 < lines; ++line) {
+        auto start = static_cast<size_t>(SendToLog(EM_LINEINDEX, line, 0));
+        if (start > at && SendToLog(EM_LINELENGTH, start, 0) == 0)
+            return static_cast<size_t>(SendToLog(EM_LINEINDEX, line + 1, 0));
+    }
+    return length;
+}
+
+// Removes the oldest whole entries of the log, at least 'units' units of them.
+void RemoveOldestText(size_t units, size_t length)
+{
+    size_t end = LogEntryEndAfter(units, length);
+    SendToLog(EM_SETSEL, 0, end);
+    SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+}
+
+// Appends the gathered text at the end of the log, as the runner's entries are appended:
+// an empty selection at the end, replaced by the text.
+void FlushConsoleLog()
+{
+    if (!pendingLength || !consoleWindow) {
+        pendingLength = 0;
+        return;
+    }
+    pending[pendingLength] = 0;
+    auto length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
+    if (length + pendingLength > LOG_CAPACITY) {
+        RemoveOldestText(length + pendingLength - LOG_TRIMMED_SIZE, length);
+        length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
+    }
+    SendToLog(EM_SETSEL, length, length);
+    SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending));
+    pendingLength = 0;
+}
+
+// The console's log sink: the text is gathered for the log and passed on to the sink it
+// replaced (the trace). The runner's texts are far shorter than the buffer.
+void AppendToConsoleLog(const wchar_t* text)
+{
+    size_t length = wcslen(text);
+    if (pendingLength + length >= PENDING_CHARS)
+        FlushConsoleLog();
+    if (length >= PENDING_CHARS)
+        length = PENDING_CHARS - 1;
+    wmemcpy(pending + pendingLength, text, length);
+    pendingLength += length;
+    if (replacedSink)
+        replacedSink(text);
+}
+
+void RunCommandField(HWND dialog)
+{
+    wchar_t line[MAX_PATH_CHARS] = {};
+    GetDlgItemTextW(dialog, IDC_COMMAND, line, MAX_PATH_CHARS);
+    (void)RunScript(line, consoleScriptPath);
+    FlushConsoleLog();
+}
+
+void RunAssociation(const wchar_t* argument)
+{
+    wchar_t args[MAX_PATH_CHARS];
+    if (CopyText(args, argument) == ERROR_SUCCESS)
+        (void)AssociateFileType(args);
+}
+
+// Associates the program's file types, or removes the association when the menu shows it.
+void ToggleAssociation(HWND dialog)
+{
+    auto menu = reinterpret_cast<HMENU>(SendMessageW(consoleMenuBar, SHCMBM_GETSUBMENU, 0, MENU_BUTTON));
+    UINT message = IDS_ASSOCIATED;
+    if (IsMenuItemChecked(menu, IDM_ASSOCIATE)) {
+        for (const wchar_t* argument : {L"!", L"!.reg", L"!.vrs", L"!.provxml"})
+            RunAssociation(argument);
+        message = IDS_ASSOCIATION_REMOVED;
+    } else {
+        for (const wchar_t* argument : {L".vrs", L".reg", L".provxml"})
+            RunAssociation(argument);
+    }
+    ShowMenuMessage(IDM_ASSOCIATE, dialog, MAKEINTRESOURCEW(message), MB_ICONINFORMATION);
+}
+
+// The association item is checked while the program's own file-type key exists.
+void MarkAssociation(HMENU popup)
+{
+    HKEY key = nullptr;
+    bool exists = RegOpenKeyExW(HKEY_CLASSES_ROOT, CLASS_KEY, 0, CLASS_KEY_ACCESS, &key) == ERROR_SUCCESS;
+    if (exists)
+        RegCloseKey(key);
+    CheckMenuItem(popup, IDM_ASSOCIATE, exists ? MF_CHECKED : MF_UNCHECKED);
+}
+
+// Leaves the input method's native-language mode when the command field gets the focus.
+void LeaveNativeInputMode()
+{
+    DWORD conversion = 0, sentence = 0;
+    ImmGetConversionStatus(nullptr, &conversion, &sentence);
+    ImmSetConversionStatus(nullptr, conversion & ~IME_CMODE_NATIVE, 0);
+}
+
+void OnCommandFieldNotice(HWND dialog, UINT notice)
+{
+    if (notice == EN_CHANGE)
+        SetBarButtonEnabled(consoleMenuBar, EXECUTE, GetWindowTextLengthW(GetDlgItem(dialog, IDC_COMMAND)) != 0);
+    else if (notice == EN_SETFOCUS)
+        LeaveNativeInputMode();
+}
+
+INT_PTR OnCommand(HWND dialog, UINT id, UINT notice)
+{
+    switch (id) {
+    case EXECUTE:
+        if (notice == 0) {
+            RunCommandField(dialog);
+            return 0;
+        }
+        [[fallthrough]];
+    case IDCANCEL:
+    case IDM_EXIT:
+        EndDialog(dialog, 0);
+        return 0;
+    case IDC_COMMAND:
+        OnCommandFieldNotice(dialog, notice);
+        return 0;
+    case IDM_HELP:
+        return ShowHelp(dialog, nullptr);
+    case IDM_ASSOCIATE:
+        ToggleAssociation(dialog);
+        return 0;
+    case IDM_CLEAR_LOG:
+        pendingLength = 0;
+        SetDlgItemTextW(consoleWindow, IDC_LOG, L"");
+        return 0;
+    }
+    return 0;
+}
+
+// The Back key: a Backspace in the command field; anywhere else it moves the focus to the
+// field and empties it.
+void OnBackKey(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND field = GetDlgItem(dialog, IDC_COMMAND);
+    if (GetFocus() == field) {
+        SHSendBackToFocusWindow(message, wParam, lParam);
+        return;
+    }
+    SetFocus(field);
+    SetWindowTextW(field, L"");
+}
+
+RECT ClientRectOf(HWND dialog, int id)
+{
+    RECT rect = {};
+    HWND control = GetDlgItem(dialog, id);
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The log and the prompt take the width, the log the height; the browse button stays at
+// the right and the command field fills up to it.
+void LayOut(HWND dialog, int width, int height)
+{
+    RECT log = ClientRectOf(dialog, IDC_LOG);
+    int bar = GetSystemMetrics(SM_CXVSCROLL);
+    MoveWindow(GetDlgItem(dialog, IDC_LOG), log.left, log.top, width - bar - log.left, height - bar - log.top, TRUE);
+    RECT prompt = ClientRectOf(dialog, IDC_PROMPT);
+    bar = GetSystemMetrics(SM_CXVSCROLL);
+    MoveWindow(GetDlgItem(dialog, IDC_PROMPT), prompt.left, prompt.top, width - bar - prompt.left,
+               prompt.bottom - prompt.top, TRUE);
+    RECT browse = ClientRectOf(dialog, IDC_BROWSE);
+    bar = GetSystemMetrics(SM_CXVSCROLL);
+    int browseLeft = width - bar - (browse.right - browse.left);
+    MoveWindow(GetDlgItem(dialog, IDC_BROWSE), browseLeft, browse.top, browse.right - browse.left,
+               browse.bottom - browse.top, TRUE);
+    RECT field = ClientRectOf(dialog, IDC_COMMAND);
+    bar = GetSystemMetrics(SM_CXVSCROLL);
+    MoveWindow(GetDlgItem(dialog, IDC_COMMAND), field.left, field.top, browseLeft - bar - field.left,
+               field.bottom - field.top, TRUE);
+}
+
+BOOL OnInitDialog(HWND dialog, const wchar_t* args)
+{
+    consoleWindow = dialog;
+    pendingLength = 0;
+    HWND bar = CreateMenuBar(dialog, IDR_CONSOLE_BAR, 0);
+    SendMessageW(bar, SHCMBM_OVERRIDEKEY, VK_TBACK, MAKELPARAM(SHMBOF_NODEFAULT | SHMBOF_NOTIFY, SHMBOF_NODEFAULT | SHMBOF_NOTIFY));
+    SHINITDLGINFO info = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
+    SHInitDialog(&info);
+    consoleMenuBar = bar;
+    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_CAPACITY + PENDING_CHARS, 0);
+    replacedSink = SetLogSink(AppendToConsoleLog);
+    SetDlgItemTextW(dialog, IDC_COMMAND, args ? args : L"");
+    return TRUE;
+}
+
+void OnClose()
+{
+    SetLogSink(replacedSink);
+    replacedSink = nullptr;
+    pendingLength = 0;
+    consoleWindow = nullptr;
+}
+
+INT_PTR CALLBACK ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog, reinterpret_cast<const wchar_t*>(lParam));
+    case WM_COMMAND:
+        return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+    case WM_SIZE:
+        LayOut(dialog, LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_INITMENUPOPUP:
+        if (LOWORD(lParam) == ASSOCIATION_POPUP_INDEX)
+            MarkAssociation(reinterpret_cast<HMENU>(wParam));
+        return 0;
+    case WM_HOTKEY:
+        if (HIWORD(lParam) == VK_TBACK)
+            OnBackKey(dialog, message, wParam, lParam);
+        return 0;
+    case WM_ENTERIDLE:              // a window the running line opened waits: show the log so far
+        FlushConsoleLog();
+        return 0;
+    case WM_ACTIVATE:
+        SHHandleWMActivate(dialog, wParam, lParam, &consoleActivation, 0);
+        return 0;
+    case WM_SETTINGCHANGE:
+        SHHandleWMSettingChange(dialog, wParam, lParam, &consoleActivation);
+        return 0;
+    case WM_DESTROY:
+        OnClose();
+        return 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+// VRUI: brings an open console (or a window of this program that bears its title) to
+// the front, or opens the console and runs it until it closes.
+DWORD OpenConsole(wchar_t* args, const wchar_t* scriptPath)
+{
+    if (HWND open = FindWindowW(nullptr, CONSOLE_TITLE))
+        return static_cast<DWORD>(SetForegroundWindow(GetLastActivePopup(open)));
+    SHInitExtraControls();
+    consoleScriptPath = scriptPath ? scriptPath : L"";
+    HRSRC info = FindResourceW(instanceHandle, MAKEINTRESOURCEW(IDD_CONSOLE), RT_DIALOG);
+    HGLOBAL loaded = info ? LoadResource(instanceHandle, info) : nullptr;
+    auto* dialog = loaded ? static_cast<const DLGTEMPLATE*>(LockResource(loaded)) : nullptr;
+    if (!dialog)
+        return 0xFFFFFFFF;
+    return static_cast<DWORD>(DialogBoxIndirectParamW(instanceHandle, dialog, nullptr, ConsoleProc,
+                                                      reinterpret_cast<LPARAM>(args)));
 }

@@ -17,3 +17,22 @@
 #define IDS_RUN 821
 #define IDS_ASSOCIATED 822
 #define IDS_ASSOCIATION_REMOVED 823
+
+// The console dialog and its controls
+#define IDD_CONSOLE 200
+#define IDC_COMMAND 300
+#define IDC_BROWSE 303
+#define IDC_PROMPT 304
+#define IDC_LOG 305
+
+// Menu bars (RCDATA) and the console's menu
+#define IDR_DONE_CANCEL_BAR 250
+#define IDR_CONSOLE_BAR 251
+#define IDM_CONSOLE 251
+
+// Console menu commands
+#define IDM_HELP 400
+#define IDM_ABOUT 401
+#define IDM_EXIT 402
+#define IDM_ASSOCIATE 403
+#define IDM_CLEAR_LOG 404

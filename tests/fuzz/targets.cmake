@@ -7,8 +7,7 @@ set(FUZZ_HARDENING -fsanitize=undefined -fsanitize-undefined-trap-on-error -fsta
 add_library(varnolt_core_hardened STATIC ${VARNOLT_SOURCES})
 target_include_directories(varnolt_core_hardened PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(varnolt_core_hardened PRIVATE -Wall -Wextra -Werror -O1 ${FUZZ_HARDENING})
-target_link_libraries(varnolt_core_hardened PUBLIC ${ZLIB_STATIC} shell32 shlwapi ole32 user32 gdi32 comctl32
-                      comdlg32 advapi32 winmm ssp)
+target_link_libraries(varnolt_core_hardened PUBLIC ${VARNOLT_WINDOWS_LIBRARIES} ssp)
 
 # Generators and the watchdog, shared by vfuzz.exe and fuzz_tests.exe.
 add_library(fuzz_campaign STATIC ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/harness/generate.cpp

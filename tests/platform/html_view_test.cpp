@@ -1,6 +1,6 @@
 // The HTML view, driven as the help viewer drives it: created as a child window, fed
 // through its messages, and read back through WM_GETTEXT and EM_POSFROMCHAR.
-#include "commands/command_test_support.h"
+#include "support/test_support.h"
 #include "platform/html_view.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>

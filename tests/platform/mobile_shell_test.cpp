@@ -2,7 +2,7 @@
 // its buttons and pop-ups, the Back key, the client area, full-screen sizing, SIPPREF
 // and the Backspace sent to the focus.
 #include "platform/mobile_shell.h"
-#include "commands/command_test_support.h"
+#include "support/test_support.h"
 #include "platform/mobile_shell_test.h"
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "support/test_support.h"
+#include <gtest/gtest.h>
 #include <shellapi.h>
 #include <rpc.h>
 
@@ -129,6 +130,23 @@ ProcessResult StartAndWait(const std::wstring& program, const std::wstring& comm
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return {exitCode, timedOut};
+}
+
+bool HasDisplay()
+{
+    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (!probe) {
+        if (GetEnvironmentVariableW(L"VARNOLT_REQUIRE_DISPLAY", nullptr, 0))
+            ADD_FAILURE() << "no display although VARNOLT_REQUIRE_DISPLAY is set";
+        return false;
+    }
+    DestroyWindow(probe);
+    return true;
+}
+
+std::wstring UniqueName(const wchar_t* stem)
+{
+    return stem + std::to_wstring(GetCurrentProcessId()) + L"x" + std::to_wstring(GetTickCount());
 }
 
 } // namespace test

@@ -47,4 +47,12 @@ struct ProcessResult {
 ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
                            const std::vector<std::wstring>& environment = {}, DWORD timeoutMs = 20000);
 
+// True when windows can be created (under Xvfb); without a display Wine cannot show them.
+// Where the run promises a display (VARNOLT_REQUIRE_DISPLAY, set by make test), its
+// absence fails the test instead of letting the window tests skip unseen.
+bool HasDisplay();
+
+// A name no other process in the session has, for window classes and program copies.
+std::wstring UniqueName(const wchar_t* stem);
+
 } // namespace test
