@@ -1,5 +1,6 @@
 # make run   - install what is missing, build, and run examples/demo.vrs showing every line
 # make test  - install what is missing, build, and run every test under Wine (one Xvfb)
+# make console - opens the console (needs a display)
 # make bench - benchmarks against the platform's own tools
 MAKEFLAGS += --no-print-directory
 BUILD := build
@@ -8,7 +9,7 @@ export WINEPREFIX := $(CURDIR)/$(BUILD)/wineprefix
 export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=
 
-.PHONY: all deps build prefix run test bench fuzz clean
+.PHONY: all deps build prefix run console test bench fuzz clean
 
 all: build
 
@@ -26,6 +27,9 @@ prefix: deps
 
 run: build prefix
 	@scripts/run-demo.sh
+
+console: build prefix
+	@scripts/run-console.sh
 
 test: build prefix
 	@scripts/run-tests.sh

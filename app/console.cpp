@@ -23,17 +23,18 @@ constexpr UINT MENU_BUTTON = 2;
 constexpr REGSAM CLASS_KEY_ACCESS = 0xF003F;    // KEY_ALL_ACCESS
 
 // The log keeps its newest text: beyond LOG_CAPACITY units the oldest whole entries go,
-// down to LOG_TRIMMED_SIZE so that trimming is rare. Appends gather in a buffer of our own
-// and reach the control when the run ends or a window the run opened waits for the user,
-// so a long run is not slowed by the control.
-constexpr size_t LOG_CAPACITY = 1 << 20;
+// down to LOG_TRIMMED_SIZE so that trimming is rare. What a run logs gathers in a buffer
+// of our own (itself trimmed the same way) and reaches the control in one piece when the
+// run ends or a window the run opened waits for the user: the control's cost is then paid
+// once per run, not once per line.
+constexpr size_t LOG_CAPACITY = 1 << 16;
 constexpr size_t LOG_TRIMMED_SIZE = LOG_CAPACITY / 4 * 3;
-constexpr size_t PENDING_CHARS = 1 << 16;
 
 SHACTIVATEINFO consoleActivation = {sizeof(SHACTIVATEINFO), nullptr, 0, 0, 0, 0};
 LogSink replacedSink = nullptr;
-wchar_t pending[PENDING_CHARS];
+wchar_t pending[LOG_CAPACITY + 1];
 size_t pendingLength = 0;
+bool pendingReplacesLog = false;     // the gathered text alone filled the log
 
 LRESULT SendToLog(UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -61,8 +62,28 @@ void RemoveOldestText(size_t units, size_t length)
     SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
 }
 
-// Appends the gathered text at the end of the log, as the runner's entries are appended:
-// an empty selection at the end, replaced by the text.
+// The end of the first whole entry (an entry ends with an empty line) that ends at or
+// after 'units' units of 'text'; 'length' when there is none.
+size_t EntryEndAfter(const wchar_t* text, size_t length, size_t units)
+{
+    for (size_t at = units >= 2 ? units - 2 : 0; at + 4 <= length; ++at)
+        if (text[at] == L'\r' && text[at + 1] == L'\n' && text[at + 2] == L'\r' && text[at + 3] == L'\n')
+            return at + 4;
+    return length;
+}
+
+// Drops the oldest whole entries of the gathered text until 'room' more units fit.
+void MakeRoomInPending(size_t room)
+{
+    size_t cut = EntryEndAfter(pending, pendingLength, pendingLength + room - LOG_TRIMMED_SIZE);
+    wmemmove(pending, pending + cut, pendingLength - cut);
+    pendingLength -= cut;
+    pendingReplacesLog = true;
+}
+
+// Hands the gathered text to the log control: it replaces the log when it alone filled it,
+// else it is appended the way the runner's entries are, an empty selection at the end
+// replaced by the text.
 void FlushConsoleLog()
 {
     if (!pendingLength || !consoleWindow) {
@@ -70,25 +91,32 @@ void FlushConsoleLog()
         return;
     }
     pending[pendingLength] = 0;
-    auto length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
-    if (length + pendingLength > LOG_CAPACITY) {
-        RemoveOldestText(length + pendingLength - LOG_TRIMMED_SIZE, length);
-        length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
+    if (pendingReplacesLog) {
+        SetDlgItemTextW(consoleWindow, IDC_LOG, pending);
+    } else {
+        auto length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
+        if (length + pendingLength > LOG_CAPACITY) {
+            RemoveOldestText(length + pendingLength - LOG_TRIMMED_SIZE, length);
+            length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
+        }
+        SendToLog(EM_SETSEL, length, length);
+        SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending));
     }
-    SendToLog(EM_SETSEL, length, length);
-    SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending));
+    SendToLog(EM_SETSEL, -1, -1);
+    SendToLog(EM_SCROLLCARET, 0, 0);
     pendingLength = 0;
+    pendingReplacesLog = false;
 }
 
 // The console's log sink: the text is gathered for the log and passed on to the sink it
-// replaced (the trace). The runner's texts are far shorter than the buffer.
+// replaced (the trace). The runner's texts are far shorter than the log.
 void AppendToConsoleLog(const wchar_t* text)
 {
     size_t length = wcslen(text);
-    if (pendingLength + length >= PENDING_CHARS)
-        FlushConsoleLog();
-    if (length >= PENDING_CHARS)
-        length = PENDING_CHARS - 1;
+    if (length > LOG_TRIMMED_SIZE)
+        length = LOG_TRIMMED_SIZE;
+    if (pendingLength + length > LOG_CAPACITY)
+        MakeRoomInPending(length);
     wmemcpy(pending + pendingLength, text, length);
     pendingLength += length;
     if (replacedSink)
@@ -175,6 +203,7 @@ INT_PTR OnCommand(HWND dialog, UINT id, UINT notice)
         return 0;
     case IDM_CLEAR_LOG:
         pendingLength = 0;
+        pendingReplacesLog = false;
         SetDlgItemTextW(consoleWindow, IDC_LOG, L"");
         return 0;
     }
@@ -234,7 +263,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* args)
     SHINITDLGINFO info = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
     SHInitDialog(&info);
     consoleMenuBar = bar;
-    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_CAPACITY + PENDING_CHARS, 0);
+    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_CAPACITY, 0);
     replacedSink = SetLogSink(AppendToConsoleLog);
     SetDlgItemTextW(dialog, IDC_COMMAND, args ? args : L"");
     return TRUE;
@@ -245,6 +274,7 @@ void OnClose()
     SetLogSink(replacedSink);
     replacedSink = nullptr;
     pendingLength = 0;
+    pendingReplacesLog = false;
     consoleWindow = nullptr;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include <shlobj.h>
+#include <cwchar>
 
 wchar_t END_OF_SCRIPT[1] = {};
 
@@ -166,18 +167,9 @@ DWORD RunRegistrySection(ScriptContext& context)
     return context.lastResult = import(context.lineStart, &context.cursor);
 }
 
-} // namespace
-
-LogSink SetLogSink(LogSink sink)
-{
-    LogSink previous = logSink;
-    logSink = sink;
-    return previous;
-}
-
 // Five spaces, the result as eight hex digits, a space, the system's message for it, and
 // line breaks so that an empty line follows.
-void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
+void ComposeResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
 {
     constexpr size_t SUFFIX_CHARS = 4;
     int length = wsprintfW(entry, L"     %08X ", result);
@@ -187,6 +179,39 @@ void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
     entry[length] = 0;
     bool endsWithLineFeed = length > 0 && entry[length - 1] == L'\n';
     StringCchCatW(entry, MAX_PATH_CHARS, endsWithLineFeed ? L"\r\n" : L"\r\n\r\n");
+}
+
+} // namespace
+
+LogSink SetLogSink(LogSink sink)
+{
+    LogSink previous = logSink;
+    logSink = sink;
+    return previous;
+}
+
+void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
+{
+    // A logged run repeats a handful of results: the system's message for each is looked
+    // up once, not once per line.
+    struct CachedEntry {
+        bool isFilled;
+        DWORD result;
+        wchar_t entry[MAX_PATH_CHARS];
+    };
+    static CachedEntry cache[8];
+    static size_t nextSlot = 0;
+    for (const auto& cached : cache) {
+        if (cached.isFilled && cached.result == result) {
+            wmemcpy(entry, cached.entry, MAX_PATH_CHARS);
+            return;
+        }
+    }
+    ComposeResultEntry(entry, result);
+    CachedEntry& slot = cache[nextSlot++ % ARRAYSIZE(cache)];
+    slot.isFilled = true;
+    slot.result = result;
+    wmemcpy(slot.entry, entry, MAX_PATH_CHARS);
 }
 
 DWORD RunLine(wchar_t* line, ScriptContext& context)

@@ -1,0 +1,114 @@
+// Drives a program's window from outside, for the console benchmarks:
+//   bench_console startup <program> [arguments]   seconds until its first window is visible
+//   bench_console execute <program> <line>        seconds for the console to run <line> typed
+//                                                  into its command field (the run ends when
+//                                                  the Execute command returns)
+// Both close the window afterwards; "keep" instead of "startup"/"execute" leaves it open.
+#include <windows.h>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr int COMMAND_FIELD = 300;
+constexpr DWORD WAIT_MS = 60000;
+
+struct Started {
+    PROCESS_INFORMATION process;
+    HWND window;
+    double seconds;     // from the start to the window being visible
+};
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM data)
+{
+    auto& search = *reinterpret_cast<Search*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search.processId || !IsWindowVisible(window))
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+
+double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool Start(const std::wstring& program, const std::wstring& arguments, Started& started)
+{
+    std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    LARGE_INTEGER begin, end;
+    QueryPerformanceCounter(&begin);
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started.process))
+        return false;
+    Search search = {started.process.dwProcessId, nullptr};
+    for (DWORD waited = 0; !search.found && waited < WAIT_MS; ++waited) {
+        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+        if (!search.found)
+            Sleep(1);
+    }
+    QueryPerformanceCounter(&end);
+    started.window = search.found;
+    started.seconds = Seconds(begin, end);
+    return search.found != nullptr;
+}
+
+void Close(Started& started)
+{
+    PostMessageW(started.window, WM_COMMAND, IDCANCEL, 0);
+    if (WaitForSingleObject(started.process.hProcess, WAIT_MS) != WAIT_OBJECT_0)
+        TerminateProcess(started.process.hProcess, 1);
+    CloseHandle(started.process.hThread);
+    CloseHandle(started.process.hProcess);
+}
+
+double Execute(HWND console, const wchar_t* commandLine)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(console, COMMAND_FIELD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(commandLine),
+                        SMTO_NORMAL, WAIT_MS, &ignored);
+    LARGE_INTEGER begin, end;
+    QueryPerformanceCounter(&begin);
+    SendMessageTimeoutW(console, WM_COMMAND, MAKEWPARAM(1, 0), 0, SMTO_NORMAL, 10 * WAIT_MS, &ignored);
+    QueryPerformanceCounter(&end);
+    return Seconds(begin, end);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3) {
+        fwprintf(stderr, L"usage: bench_console startup|execute|keep <program> [arguments|line]\n");
+        return 2;
+    }
+    std::wstring mode = argv[1];
+    bool executing = mode == L"execute" || mode == L"keep";
+    Started started = {};
+    if (!Start(argv[2], executing || argc < 4 ? L"" : argv[3], started)) {
+        fwprintf(stderr, L"no window appeared\n");
+        return 3;
+    }
+    double seconds = started.seconds;
+    if (executing && argc >= 4)
+        seconds = Execute(started.window, argv[3]);
+    wprintf(L"seconds=%.6f\n", seconds);
+    if (mode == L"keep") {
+        CloseHandle(started.process.hThread);
+        CloseHandle(started.process.hProcess);
+        return 0;
+    }
+    Close(started);
+    return 0;
+}
