@@ -34,6 +34,8 @@ const ParityCase PARITY_CASES[] = {
              L"\"b\"=hex:01,02,\\\r\n;comment\r\n  03,04\r\n\"c\"=hex:05,06 ;tail\r\n"),
     DIFFERS(V5, L"[{K}]\r\n\"c\"=hex(2):4c,69,6e,65\\\r\n\"d\"=\"Value 2\"\r\n[{K}\\sub]\r\n\"g\"=\"1\"\r\n", L":c",
             "data cut short by the next value line keep the bytes before the backslash; regedit drops the value"),
+    DIFFERS(V5, L"[{K}\\x]\r\n\"f\"=hex:01,\\\r\n[{K}\\x\\y]\r\n\"g\"=\"1\"\r\n", L"\\x",
+            "a continuation never joins a key line, so g goes to x\\y; regedit drops f and its key line"),
     SAME(V4, L"[{K}]\r\n\"x\"=dword:\t00000008\r\n\"y\"=dword: 9\r\n\"z\"=dword:1 ;note\r\n"),
     SAME(V5, L"[{K}]\r\n\"m\"=hex(7):4c,69,6e,65,00\r\n\"e\"=hex(2):25,41,25,00\r\n"),
     // Where both importers already agree.
