@@ -178,13 +178,6 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
     text.length = text.keyLength + (text.length - cut);
 }
 
-DWORD CombineResults(DWORD total, DWORD piece)
-{
-    if (total == ERROR_NOT_ENOUGH_MEMORY || piece == ERROR_SUCCESS)
-        return total;
-    return piece;
-}
-
 // Imports the text up to 'cut' (a line break, or the end) with the carried key line in
 // front, then keeps what follows for the next piece.
 [[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe)
@@ -213,9 +206,14 @@ DWORD CombineResults(DWORD total, DWORD piece)
         return ERROR_SUCCESS;
     text.units[text.length] = 0;
     SafeCut safe = reader.atEnd ? SafeCut{text.length, nullptr, nullptr} : FindSafeCut(text);
-    if (safe.cut > text.keyLength)
-        result = CombineResults(result, ImportCompleteLines(text, safe));
-    return result == ERROR_NOT_ENOUGH_MEMORY ? result : ERROR_SUCCESS;
+    if (safe.cut <= text.keyLength)
+        return ERROR_SUCCESS;
+    DWORD piece = ImportCompleteLines(text, safe);
+    if (piece == ERROR_NOT_ENOUGH_MEMORY)
+        return piece;
+    if (result == ERROR_SUCCESS)        // the file's first problem is its result
+        result = piece;
+    return ERROR_SUCCESS;
 }
 
 } // namespace

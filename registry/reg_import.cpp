@@ -18,13 +18,21 @@ struct CookedLine {
 struct ImportState {
     CookedLine line;
     HKEY currentKey;
+    bool keyFailed;         // the last key line named a key the registry would not open
 };
 
-enum class LineKind { Blank, Key, Value, Comment, Foreign };
+enum class LineKind { Blank, Key, Value, Comment, Foreign, UnderFailedKey };
 
 bool IsLineBreak(wchar_t unit)
 {
     return unit == L'\r' || unit == L'\n';
+}
+
+const wchar_t* SkipToLineBreak(const wchar_t* text)
+{
+    while (*text && !IsLineBreak(*text))
+        ++text;
+    return text;
 }
 
 bool AppendCooked(CookedLine& line, wchar_t unit)
@@ -41,6 +49,18 @@ bool AppendCooked(CookedLine& line, wchar_t unit)
     return true;
 }
 
+// How a line is read: a key or comment line as it stands; any other line keeps track of
+// its quotes, since outside them a ';' starts a comment that runs to the line break.
+struct LineReader {
+    bool verbatim;
+    bool inQuotes;
+};
+
+LineReader StartLine(const wchar_t* raw)
+{
+    return {*raw == L'[' || *raw == L';', false};
+}
+
 // One unit of a registry line as the importer reads it, and where the raw text goes on.
 struct LineUnit {
     wchar_t unit;           // 0 at the line's end
@@ -48,20 +68,65 @@ struct LineUnit {
     const wchar_t* next;    // after the unit; at the line's end, the line break or the text's end
 };
 
-// Reads the unit at 'raw' of a line ('verbatim' for a key line, which is read as it stands).
-// Elsewhere a backslash takes the next character literally after skipping blanks and line
-// breaks, so a backslash at the line's end joins the next line.
-LineUnit ReadLineUnit(const wchar_t* raw, bool verbatim)
+// True when 'raw' starts a value line: "@", or a quoted name closed on its own line,
+// followed by blanks and "=".
+bool StartsValueLine(const wchar_t* raw)
+{
+    if (*raw == L'"') {
+        for (++raw; *raw != L'"'; raw += *raw == L'\\' && raw[1] && !IsLineBreak(raw[1]) ? 2 : 1)
+            if (!*raw || IsLineBreak(*raw))
+                return false;
+    } else if (*raw != L'@') {
+        return false;
+    }
+    return *SkipBlanks(raw + 1) == L'=';
+}
+
+// The line a backslash at a line's end joins on: after the line break, blank lines,
+// leading blanks and whole comment lines. A key or value line is not joined, so the
+// continued line ends; so does the text's end, which is returned (a piece of a file
+// cut there must not end the line before more text has arrived).
+LineUnit ContinueAfter(const wchar_t* lineBreak)
+{
+    const wchar_t* next = SkipRegistryGaps(lineBreak);
+    while (*next == L';')
+        next = SkipRegistryGaps(SkipToLineBreak(next));
+    if (!*next)
+        return {0, false, next};
+    if (*next == L'[' || StartsValueLine(next))
+        return {0, false, lineBreak};
+    return {*next, true, next + 1};
+}
+
+// After a backslash: blanks are skipped and the next character is taken literally. When
+// the line ends first (outside quotes also after a ';' comment), the next line is joined.
+LineUnit ReadEscape(const wchar_t* raw, const LineReader& reader)
+{
+    raw = SkipBlanks(raw);
+    if (*raw == L';' && !reader.inQuotes)
+        raw = SkipToLineBreak(raw);
+    if (IsLineBreak(*raw))
+        return ContinueAfter(raw);
+    if (!*raw)
+        return {0, false, raw};
+    return {*raw, true, raw + 1};
+}
+
+// Reads the unit at 'raw' of the line 'reader' reads.
+LineUnit ReadLineUnit(const wchar_t* raw, LineReader& reader)
 {
     wchar_t unit = *raw;
     if (!unit || IsLineBreak(unit))
         return {0, false, raw};
-    if (verbatim || unit != L'\\')
+    if (reader.verbatim)
         return {unit, false, raw + 1};
-    raw = SkipRegistryGaps(raw + 1);
-    if (!*raw)
-        return {0, false, raw};
-    return {*raw, true, raw + 1};
+    if (unit == L';' && !reader.inQuotes)
+        return {0, false, SkipToLineBreak(raw)};
+    if (unit == L'"')
+        reader.inQuotes = !reader.inQuotes;
+    if (unit != L'\\')
+        return {unit, false, raw + 1};
+    return ReadEscape(raw + 1, reader);
 }
 
 // Builds the cooked form of the line at 'raw': the units ReadLineUnit gives, with each
@@ -69,9 +134,9 @@ LineUnit ReadLineUnit(const wchar_t* raw, bool verbatim)
 // goes on (the line break or the end), nullptr without memory.
 const wchar_t* CookLine(const wchar_t* raw, CookedLine& line)
 {
-    bool verbatim = *raw == L'[';
+    LineReader reader = StartLine(raw);
     line.length = 0;
-    for (LineUnit read = ReadLineUnit(raw, verbatim);; read = ReadLineUnit(read.next, verbatim)) {
+    for (LineUnit read = ReadLineUnit(raw, reader);; read = ReadLineUnit(read.next, reader)) {
         if (!read.unit) {
             line.text[line.length] = 0;
             return read.next;
@@ -92,10 +157,10 @@ const wchar_t* SkipRegistryGaps(const wchar_t* text)
 
 const wchar_t* FindRegistryLineEnd(const wchar_t* line)
 {
-    bool verbatim = *line == L'[';
-    LineUnit read = ReadLineUnit(line, verbatim);
+    LineReader reader = StartLine(line);
+    LineUnit read = ReadLineUnit(line, reader);
     while (read.unit)
-        read = ReadLineUnit(read.next, verbatim);
+        read = ReadLineUnit(read.next, reader);
     return read.next;
 }
 
@@ -112,66 +177,97 @@ LineKind ClassifyLine(const ImportState& state)
         return LineKind::Comment;
     case L'@':
     case QUOTE_MARKER:
-        return state.currentKey ? LineKind::Value : LineKind::Foreign;
+        if (state.currentKey)
+            return LineKind::Value;
+        return state.keyFailed ? LineKind::UnderFailedKey : LineKind::Foreign;
     default:
         return LineKind::Foreign;
     }
 }
 
+// Deleting what is not there leaves the registry as the text asks.
+DWORD IgnoreMissing(LSTATUS result)
+{
+    return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(result);
+}
+
+// The end of a key line's name: the first "]" followed only by blanks, or by blanks and a
+// ';' comment; without one, the line's last character, whatever it is.
+wchar_t* FindKeyNameEnd(CookedLine& line)
+{
+    for (wchar_t* bracket = wcschr(line.text, L']'); bracket; bracket = wcschr(bracket + 1, L']')) {
+        const wchar_t* rest = SkipBlanks(bracket + 1);
+        if (!*rest || *rest == L';')
+            return bracket;
+    }
+    return line.text + line.length - 1;
+}
+
 // "[root\path]" opens (creates) the key, "[-root\path]" deletes it with everything below.
-// The last character is dropped whatever it is. No key is current afterwards unless opened.
-void ApplyKeyLine(ImportState& state)
+// No key is current afterwards unless opened. Returns the registry's failure; a root,
+// which is never deleted (E_INVALIDARG), and a key that is not there are no failure.
+[[nodiscard]] DWORD ApplyKeyLine(ImportState& state)
 {
     CloseRegistryKey(state.currentKey);
     state.currentKey = nullptr;
+    state.keyFailed = false;
     if (state.line.length < 2)
-        return;
-    state.line.text[state.line.length - 1] = 0;
+        return ERROR_SUCCESS;
+    *FindKeyNameEnd(state.line) = 0;
     const wchar_t* keyText = state.line.text + 1;
     bool deleting = *keyText == L'-';
     if (deleting)
         ++keyText;
     HKEY root = ParseRegistryRoot(keyText);
     if (!root)
-        return;
-    if (deleting)
-        (void)DeleteRegistryTree(root, keyText);
-    else
-        state.currentKey = OpenRegistryKey(root, keyText, KEY_ALL_ACCESS);
+        return ERROR_SUCCESS;           // its value lines are foreign lines
+    if (deleting) {
+        DWORD result = DeleteRegistryTree(root, keyText);
+        return result == static_cast<DWORD>(E_INVALIDARG) ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
+    }
+    DWORD result = CreateRegistryKey(root, keyText, KEY_ALL_ACCESS, &state.currentKey);
+    state.keyFailed = result != ERROR_SUCCESS;
+    return result;
 }
 
-void StoreValue(HKEY key, const wchar_t* name, DWORD type, const void* data, size_t bytes)
+[[nodiscard]] DWORD StoreValue(HKEY key, const wchar_t* name, DWORD type, const void* data, size_t bytes)
 {
-    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(bytes));
+    return static_cast<DWORD>(
+        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(bytes)));
 }
 
-// Each store gets the value text (from the "=") and the text right after its marker.
-using ValueStore = void (*)(HKEY key, const wchar_t* name, wchar_t* valueText, wchar_t* afterMarker);
+// Each store gets the text right after its marker and returns the registry's result.
+using ValueStore = DWORD (*)(HKEY key, const wchar_t* name, wchar_t* afterMarker);
 
-void StoreDword(HKEY key, const wchar_t* name, wchar_t*, wchar_t* afterMarker)
+DWORD StoreDword(HKEY key, const wchar_t* name, wchar_t* afterMarker)
 {
-    DWORD number = ReadHexNumber(afterMarker);
-    StoreValue(key, name, REG_DWORD, &number, sizeof number);
+    DWORD number = ReadHexNumber(SkipBlanks(afterMarker));
+    return StoreValue(key, name, REG_DWORD, &number, sizeof number);
 }
 
-// "hex:" is REG_BINARY, "hex(N):" type N; the bytes follow the first colon.
-void StoreHex(HKEY key, const wchar_t* name, wchar_t*, wchar_t* afterMarker)
+// "hex:" is REG_BINARY, "hex(N):" type N; the bytes follow the first colon. They are
+// decoded over the text, which holds at least one unit per byte, and followed by two
+// zero bytes: the platform reads one unit past string data that lacks its terminator.
+DWORD StoreHex(HKEY key, const wchar_t* name, wchar_t* afterMarker)
 {
     DWORD type = *afterMarker == L'(' ? ReadHexNumber(afterMarker + 1) : REG_BINARY;
     wchar_t* colon = wcschr(afterMarker, L':');
     if (!colon)
-        return;
+        return ERROR_SUCCESS;
     DWORD count = DecodeHexList(colon + 1);
-    StoreValue(key, name, type, colon + 1, count);
+    auto* bytes = reinterpret_cast<BYTE*>(colon + 1);
+    bytes[count] = 0;
+    bytes[count + 1] = 0;
+    return StoreValue(key, name, type, bytes, count);
 }
 
 // The quoted texts after the marker, each ended by NUL, and one more NUL after the last;
 // built over the line itself, which is never shorter.
-void StoreMultiString(HKEY key, const wchar_t* name, wchar_t*, wchar_t* afterMarker)
+DWORD StoreMultiString(HKEY key, const wchar_t* name, wchar_t* afterMarker)
 {
     wchar_t* in = wcschr(afterMarker, QUOTE_MARKER);
     if (!in)
-        return;
+        return ERROR_SUCCESS;
     wchar_t* start = ++in;
     wchar_t* out = start;
     while (*in) {
@@ -184,25 +280,32 @@ void StoreMultiString(HKEY key, const wchar_t* name, wchar_t*, wchar_t* afterMar
         in = reopen ? reopen + 1 : in + wcslen(in);
     }
     *out++ = 0;
-    StoreValue(key, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
+    return StoreValue(key, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
 }
 
-// The text between the first two quote markers after the "=", as REG_SZ (or the MUI
-// type when "MUI_SZ:" occurs); "=-" without quotes deletes the value instead.
-void StoreText(HKEY key, const wchar_t* name, wchar_t* valueText)
+// The text between the first two quote markers of 'text', with its terminator.
+DWORD StoreQuotedText(HKEY key, const wchar_t* name, DWORD type, wchar_t* text)
 {
-    wchar_t* open = wcschr(valueText, QUOTE_MARKER);
-    if (!open) {
-        if (valueText[1] == L'-')
-            RegDeleteValueW(key, name);
-        return;
-    }
-    wchar_t* close = wcschr(open + 1, QUOTE_MARKER);
+    wchar_t* open = wcschr(text, QUOTE_MARKER);
+    wchar_t* close = open ? wcschr(open + 1, QUOTE_MARKER) : nullptr;
     if (!close)
-        return;
-    DWORD type = FindNoCase(valueText, L"MUI_SZ:") ? REG_MUI_SZ : REG_SZ;
+        return ERROR_SUCCESS;
     *close = 0;
-    StoreValue(key, name, type, open + 1, (close - open) * sizeof(wchar_t));
+    return StoreValue(key, name, type, open + 1, (close - open) * sizeof(wchar_t));
+}
+
+DWORD StoreMuiText(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+{
+    return StoreQuotedText(key, name, REG_MUI_SZ, afterMarker);
+}
+
+// Without a marker: "=-" (no quotes) deletes the value, anything else stores the
+// quoted text after the "=" as REG_SZ.
+DWORD StoreTextOrDelete(HKEY key, const wchar_t* name, wchar_t* valueText)
+{
+    if (valueText[1] == L'-' && !wcschr(valueText, QUOTE_MARKER))
+        return IgnoreMissing(RegDeleteValueW(key, name));
+    return StoreQuotedText(key, name, REG_SZ, valueText);
 }
 
 struct TypeMarker {
@@ -210,16 +313,18 @@ struct TypeMarker {
     ValueStore store;
 };
 
-// Searched anywhere in the value text, ASCII case ignored, in this order.
+// Matched at the start of the value text only (after blanks), ASCII case ignored: a
+// quoted text that holds these words is text.
 const TypeMarker TYPE_MARKERS[] = {
     {L"DWORD:", StoreDword},
     {L"HEX", StoreHex},
     {L"MULTI_SZ:", StoreMultiString},
+    {L"MUI_SZ:", StoreMuiText},
 };
 
 // '@' names the default value, a quoted name runs to the next quote marker; the value
 // text starts at the first "=" after the name. Lines without either are skipped.
-void ApplyValueLine(ImportState& state)
+[[nodiscard]] DWORD ApplyValueLine(ImportState& state)
 {
     wchar_t* line = state.line.text;
     const wchar_t* name = nullptr;
@@ -227,36 +332,38 @@ void ApplyValueLine(ImportState& state)
     if (line[0] == QUOTE_MARKER) {
         wchar_t* close = wcschr(line + 1, QUOTE_MARKER);
         if (!close)
-            return;
+            return ERROR_SUCCESS;
         *close = 0;
         name = line + 1;
         afterName = close + 1;
     }
     wchar_t* valueText = wcschr(afterName, L'=');
     if (!valueText)
-        return;
+        return ERROR_SUCCESS;
+    wchar_t* data = valueText + (SkipBlanks(valueText + 1) - valueText);
     for (const auto& row : TYPE_MARKERS) {
-        if (const wchar_t* found = FindNoCase(valueText, row.marker)) {
-            row.store(state.currentKey, name, valueText, valueText + (found - valueText) + wcslen(row.marker));
-            return;
-        }
+        size_t matched = MatchPrefixNoCase(data, row.marker);
+        if (!row.marker[matched])
+            return row.store(state.currentKey, name, data + matched);
     }
-    StoreText(state.currentKey, name, valueText);
+    return StoreTextOrDelete(state.currentKey, name, valueText);
 }
 
 } // namespace
 
 // Applies .reg text line by line, holding at most the one key of the last key line open.
-// A foreign line gives 1017; with a cursor it ends the import and the cursor is left on
-// it (on the line after it when it is the first line, which would otherwise come back
-// here forever), else the cursor ends at the end of the text.
+// Every line is applied; the result is the first problem's code: a registry failure, or
+// 1017 for a foreign line. With a cursor a foreign line ends the import and the cursor is
+// left on it (on the line after it when it is the first line, which would otherwise come
+// back here forever), else the cursor ends at the end of the text.
 DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
 {
-    ImportState state{{static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY}, nullptr};
+    ImportState state{{static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY},
+                      nullptr, false};
     DWORD result = state.line.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     wchar_t* position = text + (SkipRegistryGaps(text) - text);
     wchar_t* firstLine = position;
-    while (result != ERROR_NOT_ENOUGH_MEMORY && *position) {
+    while (state.line.text && *position) {
         wchar_t* lineStart = position;
         const wchar_t* lineEnd = CookLine(lineStart, state.line);
         if (!lineEnd) {
@@ -264,26 +371,30 @@ DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
             break;
         }
         position = text + (lineEnd - text);
+        DWORD lineResult = ERROR_SUCCESS;
         switch (ClassifyLine(state)) {
         case LineKind::Key:
-            ApplyKeyLine(state);
+            lineResult = ApplyKeyLine(state);
             break;
         case LineKind::Value:
-            ApplyValueLine(state);
+            lineResult = ApplyValueLine(state);
             break;
         case LineKind::Foreign:
-            result = ERROR_NOT_REGISTRY_FILE;
+            lineResult = ERROR_NOT_REGISTRY_FILE;
             if (cursor) {
                 CloseRegistryKey(state.currentKey);
                 free(state.line.text);
                 *cursor = lineStart == firstLine ? position : lineStart;
-                return result;
+                return result != ERROR_SUCCESS ? result : lineResult;
             }
             break;
         case LineKind::Blank:
         case LineKind::Comment:
+        case LineKind::UnderFailedKey:      // its key's failure is already counted
             break;
         }
+        if (result == ERROR_SUCCESS)
+            result = lineResult;
         position = text + (SkipRegistryGaps(position) - text);
     }
     if (cursor)

@@ -35,11 +35,14 @@ DWORD ReadHexNumber(const wchar_t* text);
 // reg_import.cpp
 // Imports .reg text. With a cursor (a '[' section inside a script) the import stops at the
 // first line that is not registry text and leaves the cursor there; without one it reads to the end.
+// The result is the first problem's code: a key or value the registry refused, or 1017 for
+// a line that is not registry text; 0 when everything was applied.
 [[nodiscard]] DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor);
 // Skips blanks and line breaks: the gaps between registry lines.
 const wchar_t* SkipRegistryGaps(const wchar_t* text);
 // The end of the registry line at 'line' as the importer reads it (continuation lines
-// included): its line break, or the text's end when it reaches it.
+// included): its line break, or the text's end when it (or the look past a backslash at
+// its end for the line to join) reaches it.
 const wchar_t* FindRegistryLineEnd(const wchar_t* line);
 
 // reg_file.cpp

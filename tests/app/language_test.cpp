@@ -61,6 +61,17 @@ TEST(RegImport, ScriptSections)
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\two", nullptr).bytes, TextBytes(L"x"));
 }
 
+// The value lines under a key the registry refuses are skipped, not run as script lines.
+TEST(RegImport, RefusedKeyDoesNotEndTheSection)
+{
+    TestKey key(L"refused");
+    ScriptVariables[1][0] = 0;
+    std::wstring refused = key.Script() + L"\\" + std::wstring(300, L'k');
+    EXPECT_EQ(test::Run(L"[" + refused + L"]\n\"v\"=\"1\"\n[" + key.Script() + L"]\n\"w\"=\"2\"\nEVAL 1=%x"), 0u);
+    EXPECT_STREQ(ScriptVariables[1], L"87");
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"w").exists);
+}
+
 TEST(RegImport, PercentAndCommaArePlainInSections)
 {
     TestKey key(L"plain");

@@ -5,7 +5,6 @@
 #include <psapi.h>
 #include <atomic>
 #include <thread>
-#include <map>
 #include <vector>
 
 namespace {
@@ -82,42 +81,6 @@ struct RegFileBuilder {
     }
 };
 
-// Every key below 'path' (as "\\sub\\") and every value (as "\\sub:name" -> type and bytes).
-using RegistryDump = std::map<std::wstring, std::string>;
-
-void DumpKey(const std::wstring& path, const std::wstring& relative, RegistryDump& dump)
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    dump[relative + L"\\"] = "";
-    std::vector<wchar_t> name(16384);
-    std::vector<BYTE> data(1 << 20);
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = static_cast<DWORD>(data.size());
-        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
-            break;
-        dump[relative + L":" + name.data()] = std::to_string(type) + ":" + std::string(data.begin(), data.begin() + size);
-    }
-    std::vector<std::wstring> subkeys;
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        if (RegEnumKeyExW(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        subkeys.push_back(name.data());
-    }
-    RegCloseKey(key);
-    for (const auto& subkey : subkeys)
-        DumpKey(path + L"\\" + subkey, relative + L"\\" + subkey, dump);
-}
-
-RegistryDump Dump(const TestKey& key)
-{
-    RegistryDump dump;
-    DumpKey(key.path(), L"", dump);
-    return dump;
-}
-
 // A file several pieces long whose boundaries fall after a key line, inside continued
 // hex data (after the backslash and between its CR and LF), inside a key line and
 // inside a character; then lines longer than a piece, and deletions of earlier keys and values.
@@ -137,6 +100,8 @@ std::wstring GenerateRegistryText(const EncodingCase& c, const std::wstring& key
                        (c.encoding == Encoding::Utf8Mark ? 1 : 0));
         builder.text += line;
     }
+    builder.PlaceAcross(6 * REG_FILE_PIECE_BYTES, L"\"gap\"=hex:01,\\\r\n; note\r\n  02\r\n", 20);    // cut in the comment
+    builder.PlaceAcross(7 * REG_FILE_PIECE_BYTES, L"\"stop\"=hex:01,\\\r\n\"next\"=\"1\"\r\n", 20);  // cut in the next name
     builder.text += L"\"long\"=\"" + std::wstring(REG_FILE_PIECE_BYTES + 5000, L'x') + L"\"\r\n";
     builder.text += L"\"chain\"=hex:";
     for (int row = 0; row < 3000; ++row)
@@ -193,6 +158,17 @@ TEST(RegFile, ForeignLineInALaterPieceGives1017AndGoesOn)
     EXPECT_EQ(LoadPath(folder / L"foreign.reg"), static_cast<DWORD>(ERROR_NOT_REGISTRY_FILE));
     EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"after").exists);
     EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"v00000").exists);
+}
+
+TEST(RegFile, FirstProblemOfTheFileIsItsResult)
+{
+    test::TempFolder folder;
+    TestKey key(L"first");
+    RegFileBuilder builder{Encoding::Ansi, L"REGEDIT4\r\n[" + key.Long() + L"]\r\n\"" + std::wstring(20000, L'n') + L"\"=\"1\"\r\n"};
+    builder.FillTo(2 * REG_FILE_PIECE_BYTES + 100);
+    builder.text += L"not registry text\r\n";
+    test::WriteBytes(folder / L"first.reg", Encode(builder.text, Encoding::Ansi));
+    EXPECT_EQ(LoadPath(folder / L"first.reg"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 // The memory the process uses now (Wine reports no private bytes of the process itself).

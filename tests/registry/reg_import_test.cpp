@@ -47,7 +47,7 @@ const ValueCase VALUE_CASES[] = {
     VALUE_CASE(L"\"m1\"=multi_sz:\"a\",\"b\"", L"m1", REG_MULTI_SZ, "a\0\0\0b\0\0\0\0\0"),
     VALUE_CASE(L"\"s1\"=\"C:\\\\d\\n\"", L"s1", REG_SZ, "C\0:\0\\\0d\0n\0\0\0"),      // "\n" is the letter n
     VALUE_CASE(L"\"s2\"=\"ab\\\r\n\"c\"", L"s2", REG_SZ, "a\0b\0\"\0c\0\0\0"),      // continuation starting with "
-    VALUE_CASE(L"\"s3\"=\"hex:41\"", L"s3", REG_BINARY, "\x41"),                   // markers are found inside data
+    VALUE_CASE(L"\"s3\"=\"hex:41\"", L"s3", REG_SZ, "h\0e\0x\0:\0" "4\0" "1\0\0\0"),     // type words inside quotes are text
     VALUE_CASE(L"\"q\\\"=n\"=\"\"", L"q\"=n", REG_SZ, "\0\0"),
     VALUE_CASE(L"\"mu\"=mui_sz:\"x\"", L"mu", 21, "x\0\0\0"),
     VALUE_CASE(L"@=\"default\"", nullptr, REG_SZ, "d\0e\0f\0a\0u\0l\0t\0\0\0"),
@@ -63,7 +63,7 @@ TEST(RegImport, ValueLines)
         EXPECT_EQ(value.bytes, c.bytes) << "case at line " << c.line;
     }
     // Skipped: "hex" without a colon, a name or data without its closing quote, no "=".
-    EXPECT_EQ(Import(WithKey(L"[{K}\\skip]\n\"h\"=\"a hex\"\n\"n=\"v\"\n\"d\"=\"v\n\"e\" \"v\"", key.Script())), 0u);
+    EXPECT_EQ(Import(WithKey(L"[{K}\\skip]\n\"h\"=hex 41\n\"n=\"v\"\n\"d\"=\"v\n\"e\" \"v\"", key.Script())), 0u);
     HKEY handle = OpenRegistryKey(HKEY_CURRENT_USER, (key.path() + L"\\skip").c_str(), KEY_READ);
     DWORD values = 99;
     RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
@@ -87,8 +87,8 @@ TEST(RegImport, DeletesValuesAndKeys)
 TEST(RegImport, KeyAndForeignLines)
 {
     TestKey key(L"keys");
-    EXPECT_EQ(Import(WithKey(L"[{K}\\odd] \r\n\"v\"=\"1\"", key.Script())), 0u);   // the blank goes, not the "]"
-    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\odd]", L"v").exists);
+    EXPECT_EQ(Import(WithKey(L"[{K}\\odd] \r\n\"v\"=\"1\"", key.Script())), 0u);   // the name ends at the "]"
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path() + L"\\odd", L"v").exists);
     EXPECT_EQ(Import(L"[hkcu\\" + key.path() + L"\\low]\r\n\"v\"=\"1\""), NOT_REGISTRY);   // roots are exact
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key.path() + L"\\low"));
     EXPECT_EQ(Import(WithKey(L"[{K}]\r\nforeign\r\n\"last\"=\"1\"", key.Script())), NOT_REGISTRY);
@@ -106,6 +106,43 @@ TEST(RegImport, CursorStopsAtFirstForeignLine)
     EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), L"b").exists);
     EXPECT_EQ(Import(text, WithKey(L"[{K}]\r\n\"c\"=\"3\"\r\n", key.Script()), &cursor), 0u);
     EXPECT_EQ(cursor, text.data() + text.size() - 1);
+}
+
+struct ProblemCase {
+    const wchar_t* text;        // {K} the test key, {L} a key name and {N} a value name the registry refuses
+    bool cursor;
+    DWORD result;
+    int line;
+};
+#define PROBLEM_CASE(t, c, r) {t, c, r, __LINE__}
+
+constexpr DWORD REFUSED = ERROR_INVALID_PARAMETER;
+
+const ProblemCase PROBLEM_CASES[] = {
+    PROBLEM_CASE(L"[{K}\\{L}]\n\"v\"=\"1\"\n[{K}]\n\"last\"=\"1\"", false, REFUSED),
+    PROBLEM_CASE(L"[{K}\\{L}]\n\"v\"=\"1\"\n[{K}]\n\"last\"=\"1\"", true, REFUSED),   // its values do not end a section
+    PROBLEM_CASE(L"[{K}]\n\"{N}\"=\"1\"\n\"last\"=\"1\"", false, REFUSED),
+    PROBLEM_CASE(L"[{K}]\n\"{N}\"=\"1\"\nforeign\n\"last\"=\"1\"", false, REFUSED),      // the first problem wins
+    PROBLEM_CASE(L"[{K}]\nforeign\n\"{N}\"=\"1\"\n\"last\"=\"1\"", false, NOT_REGISTRY),
+    PROBLEM_CASE(L"[-{K}\\never]\n[{K}]\n\"never\"=-\n\"last\"=\"1\"", false, 0),        // nothing to delete is no failure
+};
+
+// A key or value the registry refuses is reported, and the import goes on.
+TEST(RegImport, RefusedWritesAreReported)
+{
+    TestKey key(L"refused");
+    for (const auto& c : PROBLEM_CASES) {
+        std::wstring text = WithKey(c.text, key.Script());
+        for (auto [mark, name] : {std::pair{L"{L}", std::wstring(300, L'k')}, {L"{N}", std::wstring(20000, L'n')}})
+            if (size_t at = text.find(mark); at != std::wstring::npos)
+                text.replace(at, 3, name);
+        std::vector<wchar_t> buffer;
+        wchar_t* cursor = nullptr;
+        EXPECT_EQ(Import(buffer, text, c.cursor ? &cursor : nullptr), c.result) << "case at line " << c.line;
+        EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"last").exists) << "case at line " << c.line;
+        EXPECT_TRUE(!c.cursor || (cursor && !*cursor)) << "case at line " << c.line;
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.path().c_str());
+    }
 }
 
 // A value line joined from many continuation lines has no length limit.

@@ -2,6 +2,7 @@
 #include "registry/registry.h"
 #include "support/test_support.h"
 #include <cstdlib>
+#include <vector>
 
 namespace regtest {
 
@@ -31,6 +32,43 @@ StoredValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name)
     }
     RegCloseKey(key);
     return value;
+}
+
+namespace {
+
+void DumpKey(const std::wstring& path, const std::wstring& relative, RegistryDump& dump)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    dump[relative + L"\\"] = "";
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(1 << 20);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), type = 0, size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+            break;
+        dump[relative + L":" + name.data()] = std::to_string(type) + ":" + std::string(data.begin(), data.begin() + size);
+    }
+    std::vector<std::wstring> subkeys;
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExW(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.push_back(name.data());
+    }
+    RegCloseKey(key);
+    for (const auto& subkey : subkeys)
+        DumpKey(path + L"\\" + subkey, relative + L"\\" + subkey, dump);
+}
+
+} // namespace
+
+RegistryDump Dump(const TestKey& key)
+{
+    RegistryDump dump;
+    DumpKey(key.path(), L"", dump);
+    return dump;
 }
 
 bool KeyExists(HKEY root, const std::wstring& path)

@@ -1,6 +1,7 @@
 // Helpers of the registry tests: a key of the test's own and reading values back.
 #pragma once
 #include <windows.h>
+#include <map>
 #include <string>
 
 namespace regtest {
@@ -28,6 +29,9 @@ struct StoredValue {
 
 StoredValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name);
 bool KeyExists(HKEY root, const std::wstring& path);
+// Every key below a test key (as "\\sub\\") and every value (as "\\sub:name" -> type and bytes).
+using RegistryDump = std::map<std::wstring, std::string>;
+RegistryDump Dump(const TestKey& key);
 void SetValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const std::string& bytes);
 std::wstring WithKey(std::wstring text, const std::wstring& key);      // every "{K}" replaced
 std::string TextBytes(const std::wstring& text);                       // UTF-16 with its terminator
