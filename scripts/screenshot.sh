@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Shows a Varnolt command line in a virtual screen of the given size and saves a PNG of
-# it: scripts/screenshot.sh 240x320 shot.png 'VRUI EVAL 1=x' [seconds to wait].
+# Shows Varnolt in a virtual screen of the given size and saves a PNG of it:
+#   scripts/screenshot.sh 240x320 shot.png 'VRUI EVAL 1=x'        the command line's window
+#   scripts/screenshot.sh 800x600 shot.png --console 'LOAD ...'    the console after running a line
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-size=$1 out=$2 line=$3 wait=${4:-4}
+size=$1 out=$2 mode=$3 line=${4:-}
 export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 bmp=$(mktemp --suffix=.bmp)
 xvfb-run -a -s "-screen 0 ${size}x24" bash -c '
-  "$0/scripts/wine-run.sh" "$0/build/Varnolt.exe" "$1" &
-  sleep "$2"
-  "$0/scripts/wine-run.sh" "$0/build/screenshot.exe" "$(winepath -w "$3" 2>/dev/null || echo "Z:$3")"
-  wineserver -k' "$here" "$line" "$wait" "$bmp"
+  here=$0 mode=$1 line=$2 bmp=$3
+  run="$here/scripts/wine-run.sh"
+  if [ "$mode" = --console ]; then
+    "$run" "$here/build/bench_console.exe" keep "$here/build/Varnolt.exe" "$line" >/dev/null
+  else
+    "$run" "$here/build/Varnolt.exe" "$mode" </dev/null >/dev/null 2>&1 &
+  fi
+  sleep 4
+  "$run" "$here/build/screenshot.exe" "Z:${bmp//\//\\}"
+  wineserver -k' "$here" "$mode" "$line" "$bmp"
 convert "$bmp" "$out"
 rm -f "$bmp"
