@@ -5,5 +5,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     InitializeProgram(instance);
     InstallScriptLanguage(&VARNOLT_LANGUAGE);
     SetLogSink(TraceSinkFromEnvironment());
+    SetDocumentSink(TraceDocumentSinkFromEnvironment());      // documents reach the trace, never the console log
     return static_cast<int>(RunCommandLine(commandLine));
 }

@@ -50,6 +50,8 @@ struct ScriptLanguage {
 
 // Where executed lines and their results are reported, as text in the log format.
 using LogSink = void (*)(const wchar_t* text);
+// Where the output document of each provisioning document goes, with the document's result.
+using DocumentSink = void (*)(const wchar_t* document, DWORD result);
 
 // dispatcher.cpp
 // Makes 'language' the one that runs; it must outlive every run. Returns the previous one.
@@ -81,12 +83,20 @@ DWORD RunLine(wchar_t* line, ScriptContext& context);
 // Makes 'sink' receive every executed line and its result entry (nullptr: none). Returns
 // the previous sink, which a new one may pass the text on to.
 LogSink SetLogSink(LogSink sink);
+// Makes 'sink' receive the output document of every provisioning document (nullptr: none).
+// Returns the previous sink.
+DocumentSink SetDocumentSink(DocumentSink sink);
 void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result);
+// Hands a provisioning document to the configuration manager and its output document to
+// the document sink; the result is the configuration manager's.
+[[nodiscard]] DWORD ApplyProvisioningDocument(const wchar_t* document);
 
 // trace.cpp
 // The VARNOLT_TRACE setting: a sink writing to the named file ("-": standard output), or
 // nullptr when it is not set.
 LogSink TraceSinkFromEnvironment();
+// The same setting for output documents: each is written after its result entry.
+DocumentSink TraceDocumentSinkFromEnvironment();
 
 // conditions.cpp
 bool EvaluateCondition(wchar_t* condition);

@@ -1,5 +1,4 @@
 #include "engine/engine.h"
-#include "platform/platform.h"
 #include <cstdlib>
 
 namespace {
@@ -81,13 +80,10 @@ DWORD LoadFile(wchar_t* path)
     }
     wchar_t* start = SkipLeadingBlanks(text);
     DWORD result;
-    if (*start == L'<') {
-        wchar_t* output = nullptr;
-        result = static_cast<DWORD>(DMProcessConfigXML(start, 1, &output));
-        delete[] output;
-    } else {
+    if (*start == L'<')
+        result = ApplyProvisioningDocument(start);
+    else
         result = RunScript(text, path);
-    }
     free(text);
     return result;
 }

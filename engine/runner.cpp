@@ -12,6 +12,7 @@ constexpr size_t DATE_TIME_CHARS = 80;
 
 int runDepth = 0;
 LogSink logSink = nullptr;
+DocumentSink documentSink = nullptr;
 
 // The run's line buffer with its write position. A line that does not fit is marked as
 // overflowing instead of being cut; the rest of it is read and dropped.
@@ -143,9 +144,7 @@ DWORD RunProvisioningBlock(ScriptContext& context)
     bool found = *marker != 0;
     if (found)
         *marker = 0;
-    wchar_t* output = nullptr;
-    context.lastResult = static_cast<DWORD>(DMProcessConfigXML(context.lineStart, 1, &output));
-    delete[] output;
+    context.lastResult = ApplyProvisioningDocument(context.lineStart);
     wchar_t* next = marker;
     if (found) {
         *marker = L'<';
@@ -188,6 +187,23 @@ LogSink SetLogSink(LogSink sink)
     LogSink previous = logSink;
     logSink = sink;
     return previous;
+}
+
+DocumentSink SetDocumentSink(DocumentSink sink)
+{
+    DocumentSink previous = documentSink;
+    documentSink = sink;
+    return previous;
+}
+
+DWORD ApplyProvisioningDocument(const wchar_t* document)
+{
+    wchar_t* output = nullptr;
+    DWORD result = static_cast<DWORD>(DMProcessConfigXML(document, CFGFLAG_PROCESS, &output));
+    if (output && documentSink)
+        documentSink(output, result);
+    delete[] output;
+    return result;
 }
 
 void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)

@@ -8,6 +8,7 @@ namespace {
 constexpr size_t TRACE_PATH_CHARS = MAX_PATH_CHARS;
 
 wchar_t tracePath[TRACE_PATH_CHARS];
+LogSink documentTrace = nullptr;
 
 void WriteUtf8(HANDLE file, const wchar_t* text)
 {
@@ -40,6 +41,16 @@ void AppendToTraceFile(const wchar_t* text)
     CloseHandle(file);
 }
 
+// The document's result entry, then the document itself and an empty line.
+void WriteDocumentToTrace(const wchar_t* document, DWORD result)
+{
+    wchar_t entry[MAX_PATH_CHARS];
+    FormatResultEntry(entry, result);
+    documentTrace(entry);
+    documentTrace(document);
+    documentTrace(L"\r\n");
+}
+
 } // namespace
 
 LogSink TraceSinkFromEnvironment()
@@ -48,4 +59,10 @@ LogSink TraceSinkFromEnvironment()
     if (length == 0 || length >= TRACE_PATH_CHARS)
         return nullptr;
     return wcscmp(tracePath, L"-") == 0 ? WriteToStandardOutput : AppendToTraceFile;
+}
+
+DocumentSink TraceDocumentSinkFromEnvironment()
+{
+    documentTrace = TraceSinkFromEnvironment();
+    return documentTrace ? WriteDocumentToTrace : nullptr;
 }

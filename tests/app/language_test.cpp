@@ -2,6 +2,7 @@
 // several folders at once (sections, files acted on by extension, loading).
 #include "app/app.h"
 #include "archive/archive.h"
+#include "platform/platform.h"
 #include "registry/registry.h"
 #include "registry/registry_test_support.h"
 #include "support/test_support.h"
@@ -115,6 +116,52 @@ TEST(RegFile, LoadFileBeyondItsFirstPiece)
     test::WriteBytes(folder / L"blank.vrs", blanks + "EVAL 1=blank\r\n");
     EXPECT_EQ(test::Run(L"LOAD " + folder / L"blank.vrs"), 0u);
     EXPECT_STREQ(ScriptVariables[1], L"blank");
+}
+
+// Provisioning documents reach the configuration manager as '<' blocks up to the marker,
+// through LOAD, and as .xml and .provxml files named on a line.
+struct DocumentCase {
+    const wchar_t* script;          // "{D}" is a document setting "v" to "{V}" in the test key
+    DWORD result;
+    const wchar_t* variable1;
+    const wchar_t* value;           // what "v" holds afterwards, "" when it is missing
+    int line;
+};
+#define DOCUMENT_CASE(s, r, v, value) {s, r, v, value, __LINE__}
+
+const DocumentCase DOCUMENT_CASES[] = {
+    DOCUMENT_CASE(L"EVAL 1=a\r\n  {D}\r\n<> EVAL 1=skipped\r\nEVAL 1=%1b", 0, L"ab", L"block"),
+    DOCUMENT_CASE(L"EVAL 1=a\n{D}<>\nEVAL 1=%1%x", 0, L"a0", L"block"),
+    DOCUMENT_CASE(L"EVAL 1=c\n{D}\nEVAL 1=never", static_cast<DWORD>(PROVISIONING_BAD_XML), L"c", L""),   // no marker
+    DOCUMENT_CASE(L"LOAD {F}\\doc.provxml", 0, L"", L"provxml"),
+    DOCUMENT_CASE(L"{F}\\doc.xml", 0, L"", L"xml"),
+    DOCUMENT_CASE(L"{F}\\*.provxml", 0, L"", L"provxml"),
+};
+
+TEST(Provisioning, DocumentsInScriptsAndFiles)
+{
+    TestKey key(L"provisioning");
+    test::TempFolder folder;
+    auto document = [&](const wchar_t* value) {
+        return L"<wap-provisioningdoc>\r\n<characteristic type=\"Registry\"><characteristic type=\"" + key.Script() +
+               L"\">\r\n<parm name=\"v\" value=\"" + value + L"\"/></characteristic></characteristic>\r\n"
+               L"</wap-provisioningdoc>";
+    };
+    test::WriteBytes(folder / L"doc.provxml", test::Utf8(L"\xFEFF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + document(L"provxml")));
+    test::WriteBytes(folder / L"doc.xml", "\xFF\xFE" + test::Utf16Bytes(document(L"xml")));
+    for (const auto& c : DOCUMENT_CASES) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.path().c_str());
+        ScriptVariables[1][0] = 0;
+        std::wstring script = c.script;
+        for (size_t at = script.find(L"{D}"); at != std::wstring::npos; at = script.find(L"{D}"))
+            script.replace(at, 3, document(L"block"));
+        for (size_t at = script.find(L"{F}"); at != std::wstring::npos; at = script.find(L"{F}"))
+            script.replace(at, 3, folder.path());
+        EXPECT_EQ(test::Run(script), c.result) << "case at line " << c.line;
+        EXPECT_STREQ(ScriptVariables[1], c.variable1) << "case at line " << c.line;
+        StoredValue stored = ReadValue(HKEY_CURRENT_USER, key.path(), L"v");
+        EXPECT_EQ(stored.bytes, *c.value ? TextBytes(c.value) : "") << "case at line " << c.line;
+    }
 }
 
 TEST(FileActions, ArchivesByExtension)

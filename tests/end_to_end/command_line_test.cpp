@@ -117,6 +117,37 @@ TEST(CommandLine, TraceHasTheConsoleLogFormat)
     }
 }
 
+// Documents named on the command line apply; each one's output document follows its result
+// entry in the trace, ahead of the command line's own entry.
+TEST(CommandLine, ProvisioningDocumentsAndTheirOutputInTheTrace)
+{
+    test::TempFolder folder;
+    std::wstring key = L"Software\\VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-document";
+    std::wstring characteristic = L"<characteristic type=\"HKCU\\" + key + L"\">";
+    std::wstring document = L"<wap-provisioningdoc><characteristic type=\"Registry\">" + characteristic +
+                            L"<parm name=\"v\" value=\"7\" datatype=\"integer\"/><parm-query name=\"v\"/>"
+                            L"</characteristic></characteristic></wap-provisioningdoc>";
+    std::wstring output = L"<wap-provisioningdoc>\r\n  <characteristic type=\"Registry\">\r\n    " + characteristic +
+                          L"\r\n      <parm name=\"v\" value=\"7\" datatype=\"integer\"/>\r\n"
+                          L"      <parm name=\"v\" value=\"7\" datatype=\"integer\"/>\r\n    </characteristic>\r\n"
+                          L"  </characteristic>\r\n</wap-provisioningdoc>\r\n\r\n";
+    for (const wchar_t* name : {L"settings.provxml", L"settings.xml"}) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        std::wstring path = folder / name;
+        std::wstring trace = folder / (std::wstring(name) + L".log");
+        test::WriteBytes(path, test::Utf8(document));
+        EXPECT_EQ(RunVarnolt(L"\"" + path + L"\"", {L"VARNOLT_TRACE=" + trace}), 0u);
+        EXPECT_EQ(test::Widen(test::ReadBytes(trace)), path + L"\r\n" + ResultEntry(0) + output + ResultEntry(0));
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"v", RRF_RT_REG_DWORD, nullptr, &value, &size), 0);
+        EXPECT_EQ(value, 7u);
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    test::WriteBytes(folder / L"other.xml", "<wap-provisioningdoc><characteristic type=\"Clock\"/></wap-provisioningdoc>");
+    EXPECT_EQ(RunVarnolt(folder / L"other.xml"), 0x80042004u);
+}
+
 TEST(CommandLine, NoTraceWithoutTheSetting)
 {
     test::TempFolder folder;

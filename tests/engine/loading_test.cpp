@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
@@ -38,8 +39,8 @@ TEST(Files, LoadFileRouting)
     EXPECT_EQ(LoadPath(path), 0u);
     EXPECT_STREQ(ScriptVariables[1], L"ran");
 
-    test::WriteBytes(path, "\t<wap-provisioningdoc/>");
-    EXPECT_EQ(LoadPath(path), static_cast<DWORD>(E_NOTIMPL));
+    test::WriteBytes(path, "\t<wap-provisioningdoc><x/></wap-provisioningdoc>");
+    EXPECT_EQ(LoadPath(path), static_cast<DWORD>(PROVISIONING_UNSUPPORTED));    // to the configuration manager
     EXPECT_EQ(LoadPath(folder / L"missing.vrs"), 110u);
     test::WriteBytes(path, "");
     EXPECT_EQ(LoadPath(path), 0u);

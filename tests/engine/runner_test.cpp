@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "platform/platform.h"
 #include "engine_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
@@ -95,13 +96,39 @@ TEST(Runner, OverlongLineIsRefusedAndRunGoesOn)
     EXPECT_EQ(test::Run(fits + L" "), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
 }
 
+std::wstring logged;
+std::wstring documents;
+
+void RecordLine(const wchar_t* text)
+{
+    logged += text;
+}
+
+void RecordDocument(const wchar_t* document, DWORD result)
+{
+    wchar_t number[16];
+    swprintf(number, 16, L"%08lX:", static_cast<unsigned long>(result));
+    documents += number + std::wstring(document);
+}
+
+// The block goes to the configuration manager and its output to the document sink, never
+// to the line log; the run continues after the marker's line.
 TEST(Runner, ProvisioningBlockGoesToConfigurationManager)
 {
-    // The desktop stand-in reports E_NOTIMPL; the run continues after the marker's line.
+    LogSink previousLog = SetLogSink(RecordLine);
+    DocumentSink previousDocuments = SetDocumentSink(RecordDocument);
+    logged.clear();
+    documents.clear();
     std::wstring script = L"<wap-provisioningdoc>\n<x/>\n</wap-provisioningdoc><> rest\nEVAL 1=after,%X";
     test::Run(script);
-    EXPECT_EQ(Variable(1), L"after\x01" L"0X80004001");
-    EXPECT_EQ(test::Run(L"EVAL x=1\n<doc>"), static_cast<DWORD>(E_NOTIMPL));   // no marker: runs to the end
+    EXPECT_EQ(Variable(1), L"after\x01" L"0X80070032");          // <x/> is outside the subset
+    EXPECT_EQ(documents.rfind(L"80070032:<wap-provisioningdoc>", 0), 0u) << test::Utf8(documents);
+    EXPECT_NE(documents.find(L"<x>"), std::wstring::npos);
+    EXPECT_EQ(logged.find(L"<"), std::wstring::npos) << test::Utf8(logged);
+    EXPECT_EQ(test::Run(L"EVAL x=1\n<doc/>"), static_cast<DWORD>(PROVISIONING_OTHER_ROOT));
+    EXPECT_EQ(test::Run(L"<doc/>\nEVAL x=2"), static_cast<DWORD>(PROVISIONING_BAD_XML));   // no marker: to the end
+    SetLogSink(previousLog);
+    SetDocumentSink(previousDocuments);
 }
 
 TEST(Runner, NestingIsCapped)

@@ -51,7 +51,8 @@ TEST(FuzzHarness, ReplayReportsASavedFailure)
 
 TEST(FuzzHarness, InputsAreReproducibleFromSeedAndIndex)
 {
-    for (fuzz::Target target : {fuzz::Target::Script, fuzz::Target::Registry, fuzz::Target::Archive}) {
+    for (fuzz::Target target : {fuzz::Target::Script, fuzz::Target::Registry, fuzz::Target::Archive,
+                                fuzz::Target::Provisioning}) {
         EXPECT_EQ(fuzz::GenerateInput(target, 7, 42), fuzz::GenerateInput(target, 7, 42));
         EXPECT_NE(fuzz::GenerateInput(target, 7, 42), fuzz::GenerateInput(target, 8, 42));
     }
@@ -67,6 +68,7 @@ const SampleCase SAMPLE_CASES[] = {
     {fuzz::Target::Script, 3000, __LINE__},
     {fuzz::Target::Registry, 2000, __LINE__},
     {fuzz::Target::Archive, 1000, __LINE__},
+    {fuzz::Target::Provisioning, 2000, __LINE__},
 };
 
 TEST(FuzzSample, FixedSeedSampleRunsClean)
@@ -83,7 +85,7 @@ TEST(FuzzSample, FixedSeedSampleRunsClean)
 
 TEST(FuzzCorpus, SavedInputsReplayClean)
 {
-    int counts[4] = {};
+    int counts[5] = {};
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(FUZZ_CORPUS_FOLDER L"\\*", &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no corpus folder";

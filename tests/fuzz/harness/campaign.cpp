@@ -21,6 +21,7 @@ constexpr TargetRow TARGET_TABLE[] = {
     {Target::Script, L"script", L".vrs"},
     {Target::Registry, L"reg", L".reg"},
     {Target::Archive, L"tar", L".tgz"},
+    {Target::Provisioning, L"provxml", L".provxml"},
     {Target::Probe, L"probe", L".probe"},
 };
 

@@ -1,5 +1,5 @@
-// The fuzz harness: input generators and mutators for the three parsers that read
-// untrusted text (scripts, .reg files, tar archives), the worker that feeds them to the
+// The fuzz harness: input generators and mutators for the four parsers that read
+// untrusted text (scripts, .reg files, tar archives, provisioning documents), the worker that feeds them to the
 // product with its side effects fenced in, and the campaign that watches the worker.
 #pragma once
 #include <windows.h>
@@ -12,7 +12,7 @@ namespace fuzz {
 
 // 'Probe' is the harness's own check: its inputs crash, hang or write outside on purpose
 // at fixed indexes, so a test can prove that every kind of failure is caught.
-enum class Target { Script, Registry, Archive, Probe };
+enum class Target { Script, Registry, Archive, Provisioning, Probe };
 
 constexpr DWORD WORKER_FINISHED = 0;
 constexpr DWORD WORKER_FENCE_BROKEN = 0x46454E43;     // "FENC": a write outside the fence
@@ -22,7 +22,7 @@ constexpr DWORD PROBE_ESCAPE_INDEX = 7;
 
 bool ParseTarget(const wchar_t* name, Target& target);
 const wchar_t* TargetName(Target target);
-const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz"
+const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz", ".provxml"
 bool TargetFromFileName(const std::wstring& path, Target& target);
 
 // generate.cpp: input number 'index' of the campaign 'seed', the same on every run.

@@ -232,6 +232,116 @@ std::string GenerateRegistryText(Random& random)
     return Utf16Bytes(text);
 }
 
+// --- provisioning documents ---
+
+const wchar_t* const PROVIDERS[] = {L"Registry", L"Registry", L"Registry", L"Registry", L"Registry", L"Registry", L"Clock", L""};
+const wchar_t* const KEY_NAMES[] = {
+    L"Fz", L"a b", L"\x4E2D", L"x\\y", L"", L"\\", L"x\\\\y", L"..", L"&amp;", L"&#x41;", L"Fz\\deeper",
+};
+// Each datatype with values that fit it; the last row's values fit none but text.
+struct DatatypeValues {
+    const wchar_t* datatype;
+    const wchar_t* values[6];
+};
+const DatatypeValues DATATYPE_VALUES[] = {
+    {L"string", {L"a b c", L"&lt;&amp;&gt;&quot;", L"&#x4E2D;", L"", L"x&#xF000;y", L"&#xD;&#xA;"}},
+    {L"integer", {L"0", L"-1", L"2147483647", L"-2147483648", L"+7", L"007"}},
+    {L"boolean", {L"true", L"FALSE", L"1", L"0", L"True", L"false"}},
+    {L"binary", {L"AQID", L"AQ==", L"QUJD RA==", L"", L"/+8=", L"AAAA"}},
+    {L"expandstring", {L"%TEMP%", L"%SystemRoot%\\x", L"", L"a", L"%", L"%%"}},
+    {L"multiplestring", {L"x&#xF000;y", L"one", L"", L"a&#xF000;b&#xF000;c", L"&#x4E2D;", L" "}},
+    {L"", {L"2147483648", L"1x", L"yes", L"A===", L"&#xF000;", L"x&#xF000;&#xF000;y"}},
+};
+const wchar_t* const ODD_DATATYPES[] = {L"Integer", L"float", L"", L"BINARY"};
+const wchar_t* const VALUE_NAMES[] = {L"v", L"", L"Value name", L"\x4E2D", L"a\\b", L"&quot;"};
+
+void AppendAttribute(std::wstring& text, const wchar_t* name, const wchar_t* value)
+{
+    text += L' ';
+    text += name;
+    text += L"=\"";
+    text += value;
+    text += L'"';
+}
+
+// Mostly a value that fits its datatype; now and then one that does not, or an odd datatype.
+void AppendParmValue(std::wstring& text, Random& random)
+{
+    const DatatypeValues& row = random.Pick(DATATYPE_VALUES);
+    const DatatypeValues& values = random.Chance(90) ? row : random.Pick(DATATYPE_VALUES);
+    AppendAttribute(text, L"value", random.Pick(values.values));
+    if (random.Chance(3))
+        AppendAttribute(text, L"datatype", random.Pick(ODD_DATATYPES));
+    else if (*row.datatype && (random.Chance(85) || wcscmp(row.datatype, L"string")))
+        AppendAttribute(text, L"datatype", row.datatype);
+}
+
+void AppendProvisioningItem(std::wstring& text, Random& random, int depth)
+{
+    switch (random.Below(depth > 3 ? 7 : 9)) {
+    case 0:
+    case 1:
+        text += L"<parm";
+        AppendAttribute(text, L"name", random.Pick(VALUE_NAMES));
+        AppendParmValue(text, random);
+        text += L"/>";
+        break;
+    case 2: text += L"<noparm"; AppendAttribute(text, L"name", random.Pick(VALUE_NAMES)); text += L"/>"; break;
+    case 3: text += L"<parm-query"; AppendAttribute(text, L"name", random.Pick(VALUE_NAMES)); text += L"/>"; break;
+    case 4: text += L"<nocharacteristic"; AppendAttribute(text, L"type", random.Pick(KEY_NAMES)); text += L"/>"; break;
+    case 5: text += L"<characteristic-query"; AppendAttribute(text, L"type", random.Pick(KEY_NAMES)); text += L"/>"; break;
+    case 6: text += random.Pick({L"<other/>", L"text", L"<!-- note -->", L"<?pi x?>", L"<![CDATA[x]]>", L"<parm/>"}); break;
+    default:
+        text += L"<characteristic";
+        AppendAttribute(text, L"type", random.Pick(KEY_NAMES));
+        text += L">";
+        for (size_t i = random.Below(5); i > 0; --i)
+            AppendProvisioningItem(text, random, depth + 1);
+        text += L"</characteristic>";
+        break;
+    }
+    if (random.Chance(30))
+        text += L"\r\n  ";
+}
+
+// A wap-provisioningdoc with Registry characteristics over the fenced roots, now and then
+// another provider, root or prolog, and then mutated like the other texts.
+std::string GenerateProvisioningDocument(Random& random)
+{
+    std::wstring text = random.Chance(20) ? L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" : L"";
+    if (random.Chance(3))
+        text += L"<!DOCTYPE wap-provisioningdoc [<!ENTITY e \"x\">]>";
+    text += random.Chance(95) ? L"<wap-provisioningdoc>" : L"<other-root>";
+    for (size_t providers = random.Below(3); providers > 0; --providers) {
+        text += L"<characteristic";
+        AppendAttribute(text, L"type", random.Pick(PROVIDERS));
+        text += L">";
+        for (size_t keys = random.Below(4); keys > 0; --keys) {
+            const wchar_t* element = random.Pick({L"characteristic", L"characteristic", L"nocharacteristic", L"characteristic-query"});
+            text += L'<';
+            text += element;
+            std::wstring path = random.Pick(ROOTS);
+            path += L"Software\\Fz";
+            if (random.Chance(50)) {
+                path += L'\\';
+                path += random.Pick(KEY_NAMES);
+            }
+            AppendAttribute(text, L"type", path.c_str());
+            text += L'>';
+            for (size_t items = random.Below(8); items > 0; --items)
+                AppendProvisioningItem(text, random, 1);
+            text += L"</";
+            text += element;
+            text += L'>';
+        }
+        text += L"</characteristic>";
+    }
+    text += L"</wap-provisioningdoc>";
+    if (random.Chance(40))
+        MutateText(text, random);
+    return Utf16Bytes(text);
+}
+
 // --- tar archives ---
 
 constexpr size_t BLOCK = 512;
@@ -355,6 +465,7 @@ std::string GenerateInput(Target target, uint64_t seed, uint64_t index)
     case Target::Script: return GenerateScript(random);
     case Target::Registry: return GenerateRegistryText(random);
     case Target::Archive: return GenerateArchive(random);
+    case Target::Provisioning: return GenerateProvisioningDocument(random);
     case Target::Probe: break;
     }
     return "probe " + std::to_string(index);

@@ -10,6 +10,7 @@
 #include "app/app.h"
 #include "archive/archive.h"
 #include "commands/commands.h"
+#include "platform/platform.h"
 #include "registry/registry.h"
 #include <shellapi.h>
 #include <cstdlib>
@@ -418,6 +419,19 @@ void RunRegistryInput(const std::string& bytes)
     EmptyRegistryFence();
 }
 
+// The configuration manager writes only to the registry, which is fenced.
+void RunProvisioningInput(const std::string& bytes)
+{
+    GuardedText text = PlaceBeforeGuardPage(bytes);
+    if (!text.block)
+        return;
+    wchar_t* output = nullptr;
+    (void)DMProcessConfigXML(text.text, CFGFLAG_PROCESS, &output);
+    delete[] output;
+    VirtualFree(text.block, 0, MEM_RELEASE);
+    EmptyRegistryFence();
+}
+
 void RunArchiveInput(const std::string& bytes)
 {
     HANDLE file = CreateFileW(paths.archive, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -457,6 +471,7 @@ void RunOne(Target target, const std::string& bytes, uint64_t index)
     case Target::Script: RunScriptInput(bytes); break;
     case Target::Registry: RunRegistryInput(bytes); break;
     case Target::Archive: RunArchiveInput(bytes); break;
+    case Target::Provisioning: RunProvisioningInput(bytes); break;
     case Target::Probe: RunProbeInput(index); break;
     }
 }
