@@ -185,10 +185,11 @@ void ReadItem(IXMLDOMNode* node, Item& item)
 {
     node->get_nodeName(&item.name.text);
     for (const auto& row : KIND_TABLE)
-        if (item.name.text && wcscmp(item.name.text, row.element) == 0)
+        if (item.name.text && wcscmp(item.name.text, row.element) == 0) {
             item.row = &row;
-    if (item.row)
-        ReadAttributes(node, item);
+            ReadAttributes(node, item);
+            return;
+        }
 }
 
 const wchar_t* ElementName(const Item& item)
@@ -730,8 +731,10 @@ const wchar_t* AppendValueText(Output& out, DWORD type, const BYTE* bytes, DWORD
         return L"multiplestring";
     }
     if (type == REG_DWORD && size == sizeof(DWORD)) {
+        LONG signedNumber;
+        memcpy(&signedNumber, bytes, sizeof signedNumber);
         wchar_t number[16];
-        StringCchPrintfW(number, ARRAYSIZE(number), L"%ld", *reinterpret_cast<const LONG*>(bytes));
+        StringCchPrintfW(number, ARRAYSIZE(number), L"%ld", signedNumber);
         Append(out, number);
         return L"integer";
     }

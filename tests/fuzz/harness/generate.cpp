@@ -254,6 +254,8 @@ const DatatypeValues DATATYPE_VALUES[] = {
 };
 const wchar_t* const ODD_DATATYPES[] = {L"Integer", L"float", L"", L"BINARY"};
 const wchar_t* const VALUE_NAMES[] = {L"v", L"", L"Value name", L"\x4E2D", L"a\\b", L"&quot;"};
+const wchar_t* const KEY_ELEMENTS[] = {L"characteristic", L"characteristic", L"nocharacteristic", L"characteristic-query"};
+const wchar_t* const ODD_ITEMS[] = {L"<other/>", L"text", L"<!-- note -->", L"<?pi x?>", L"<![CDATA[x]]>", L"<parm/>"};
 
 void AppendAttribute(std::wstring& text, const wchar_t* name, const wchar_t* value)
 {
@@ -290,7 +292,7 @@ void AppendProvisioningItem(std::wstring& text, Random& random, int depth)
     case 3: text += L"<parm-query"; AppendAttribute(text, L"name", random.Pick(VALUE_NAMES)); text += L"/>"; break;
     case 4: text += L"<nocharacteristic"; AppendAttribute(text, L"type", random.Pick(KEY_NAMES)); text += L"/>"; break;
     case 5: text += L"<characteristic-query"; AppendAttribute(text, L"type", random.Pick(KEY_NAMES)); text += L"/>"; break;
-    case 6: text += random.Pick({L"<other/>", L"text", L"<!-- note -->", L"<?pi x?>", L"<![CDATA[x]]>", L"<parm/>"}); break;
+    case 6: text += random.Pick(ODD_ITEMS); break;
     default:
         text += L"<characteristic";
         AppendAttribute(text, L"type", random.Pick(KEY_NAMES));
@@ -311,13 +313,16 @@ std::string GenerateProvisioningDocument(Random& random)
     std::wstring text = random.Chance(20) ? L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" : L"";
     if (random.Chance(3))
         text += L"<!DOCTYPE wap-provisioningdoc [<!ENTITY e \"x\">]>";
-    text += random.Chance(95) ? L"<wap-provisioningdoc>" : L"<other-root>";
+    const wchar_t* root = random.Chance(95) ? L"wap-provisioningdoc" : L"other-root";
+    text += L'<';
+    text += root;
+    text += L'>';
     for (size_t providers = random.Below(3); providers > 0; --providers) {
         text += L"<characteristic";
         AppendAttribute(text, L"type", random.Pick(PROVIDERS));
         text += L">";
         for (size_t keys = random.Below(4); keys > 0; --keys) {
-            const wchar_t* element = random.Pick({L"characteristic", L"characteristic", L"nocharacteristic", L"characteristic-query"});
+            const wchar_t* element = random.Pick(KEY_ELEMENTS);
             text += L'<';
             text += element;
             std::wstring path = random.Pick(ROOTS);
@@ -336,7 +341,9 @@ std::string GenerateProvisioningDocument(Random& random)
         }
         text += L"</characteristic>";
     }
-    text += L"</wap-provisioningdoc>";
+    text += L"</";
+    text += root;
+    text += L'>';
     if (random.Chance(40))
         MutateText(text, random);
     return Utf16Bytes(text);
