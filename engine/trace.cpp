@@ -1,7 +1,8 @@
 #include "engine/engine.h"
 
 // An opt-in copy of the console log for runs without a console: when VARNOLT_TRACE names
-// a file (or "-" for standard output), every logged text is appended there as UTF-8.
+// a file (or "-" for standard output), every logged text is appended there as UTF-8, and
+// so is the output document of every provisioning document, which the console never shows.
 
 namespace {
 
