@@ -27,6 +27,19 @@ reg="$WINEPREFIX/drive_c/varnolt-fonts.reg"
     printf '"%s"="WenQuanYi Micro Hei"\r\n' "$f"
   done
 } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } > "$reg"
-DISPLAY= "$wine" regedit /s 'C:\varnolt-fonts.reg' >/dev/null 2>&1 || true
-wineserver -w 2>/dev/null || true
+# The import has been seen to fail silently on a prefix's first boot: check that the font
+# link is there, try again, and never mark a prefix ready without it.
+linked() {
+  DISPLAY= "$wine" reg query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma 2>/dev/null |
+    grep -q -i 'wqy-microhei'
+}
+for attempt in 1 2 3; do
+  DISPLAY= "$wine" regedit /s 'C:\varnolt-fonts.reg' >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+  linked && break
+done
+if ! linked; then
+  echo "Could not link the CJK font in $WINEPREFIX; remove the folder and try again" >&2
+  exit 1
+fi
 touch "$WINEPREFIX/.varnolt-ready"
