@@ -28,9 +28,9 @@ DWORD PathAndRest(wchar_t*, wchar_t* args, ScriptContext&)
 DWORD CommandDlgx(wchar_t*, wchar_t* args, ScriptContext&)
 {
     if (*args && wcschr(L"$<@[{", *args))
-        return ShowScriptDialog(applicationTitle, args);
+        return ShowScriptDialog(applicationTitle, args, RegistryCommand);
     wchar_t* items = CutAtSeparator(args);
-    return ShowScriptDialog(args, items);
+    return ShowScriptDialog(args, items, RegistryCommand);
 }
 
 DWORD CommandHelp(wchar_t*, wchar_t* args, ScriptContext&)

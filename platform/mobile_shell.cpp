@@ -237,15 +237,19 @@ LRESULT OpenPopup(MenuBar& bar, WORD command)
 }
 
 // Moves the host over the strip below the dialog's client area, and shows it while the
-// dialog is shown.
+// dialog is shown. The strip spans the width inside the borders: a vertical scroll bar
+// ends where the client area does, and nothing else would paint below it.
 void PlaceBar(const MenuBar& bar)
 {
     RECT client;
     GetClientRect(bar.dialog, &client);
     POINT corner = { 0, client.bottom };
     ClientToScreen(bar.dialog, &corner);
+    RECT window;
+    GetWindowRect(bar.dialog, &window);
+    int width = window.right - window.left - 2 * (corner.x - window.left);
     bool shown = IsWindowVisible(bar.dialog) && !IsIconic(bar.dialog);
-    SetWindowPos(bar.host, nullptr, corner.x, corner.y, client.right, bar.height,
+    SetWindowPos(bar.host, nullptr, corner.x, corner.y, width > client.right ? width : client.right, bar.height,
                  SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
 }
 

@@ -2,6 +2,7 @@
 // about box, and the template of the dialogs that have no resource.
 #pragma once
 #include "base/base.h"
+#include "platform/mobile_shell.h"
 
 // dialog_template.cpp
 // The template of the dialogs that have no resource of their own.
@@ -43,4 +44,56 @@ int ShowMenuMessage(UINT id, HWND window, const wchar_t* text, UINT type);
 [[nodiscard]] DWORD ShowHelp(HWND owner, wchar_t* args);
 
 // script_dialog.cpp
-[[nodiscard]] DWORD ShowScriptDialog(const wchar_t* title, wchar_t* items);
+constexpr int MAX_DIALOG_ITEMS = 32;
+constexpr int FIRST_ITEM_ID = 4531;         // item i is the control FIRST_ITEM_ID + i
+// Runs one REGX argument and returns its result (the registry family's RegistryCommand,
+// handed in by the wiring); it may cut the text in place.
+using RegistryRunner = DWORD (*)(wchar_t* args);
+
+// One item of a DLGX list, as the dialog will create it.
+struct DialogItem {
+    const wchar_t* className;   // "STATIC", "BUTTON" or "EDIT"
+    DWORD style;
+    const wchar_t* text;        // the label, or an edit box's initial text
+    wchar_t* registryText;      // an @ item's REGX test; nullptr for every other item
+    wchar_t mark;               // the item's first character for '$' '[' '<' '{' '@'; 0 for an edit box
+    bool checked;               // '[' '<' '{': starts checked by its bracket prefix
+    bool hasControl;            // false only for an @ item without '|'
+};
+struct DialogItemList {
+    bool hideCancel;            // the list began with '#'
+    int count;
+    DialogItem items[MAX_DIALOG_ITEMS];
+};
+// Reads a DLGX item list in place: the separator that ends each item and the '|' of each
+// @ item are overwritten with NUL. At most MAX_DIALOG_ITEMS items are read and nothing
+// after the list's end; an empty list, or an empty item, is an empty edit box.
+void ReadDialogItems(wchar_t* list, DialogItemList& items);
+// DLGX: shows the dialog of 'items' (a writable list, see ReadDialogItems) titled 'title',
+// owned by the console when it is open, and waits for the user. Done stores the edit
+// boxes' texts in %0..%9, writes the @ items' values through 'registry' and returns the
+// mask of checked items; Cancel returns -1 (0xFFFFFFFF) and changes nothing. The dialog's
+// state is process-wide: while one is open, another is refused with ERROR_BUSY.
+[[nodiscard]] DWORD ShowScriptDialog(const wchar_t* title, wchar_t* items, RegistryRunner registry);
+
+// dialog_scrolling.cpp
+// The scrolling of a script dialog: sizes in pixels, positions scrolled so far, and the
+// shell's activation record.
+struct ScrollState {
+    int contentWidth;
+    int contentHeight;
+    int viewWidth;
+    int viewHeight;
+    int x;
+    int y;
+    SHACTIVATEINFO activation;
+};
+// Every message the script dialog does not finish itself ends here; the result is the
+// dialog procedure's. The dialog scrolls over its content, measured once at WM_INITDIALOG:
+// both ways on a Pocket PC, elsewhere only vertically (with the WS_VSCROLL style).
+INT_PTR HandleDialogScrolling(ScrollState& state, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ScrollToOrigin(ScrollState& state, HWND dialog);
+// Moves the content along 'bar' (SB_HORZ or SB_VERT) for a scroll-bar 'request' and
+// updates 'position', the state's position along that bar: a line is a hundredth and a
+// page a tenth of the content extent, at least one pixel each.
+void ScrollDialogBy(HWND dialog, int bar, int request, int& position, int contentExtent, int viewExtent);

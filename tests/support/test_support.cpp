@@ -149,4 +149,20 @@ std::wstring UniqueName(const wchar_t* stem)
     return stem + std::to_wstring(GetCurrentProcessId()) + L"x" + std::to_wstring(GetTickCount());
 }
 
+HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, DWORD timeoutMs)
+{
+    for (DWORD waited = 0;; waited += 20) {
+        for (HWND window = FindWindowExW(nullptr, nullptr, windowClass, title); window;
+             window = FindWindowExW(nullptr, window, windowClass, title)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId && IsWindowVisible(window))
+                return window;
+        }
+        if (waited >= timeoutMs)
+            return nullptr;
+        Sleep(20);
+    }
+}
+
 } // namespace test
