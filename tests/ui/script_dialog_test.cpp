@@ -162,7 +162,7 @@ DWORD RunDialog(const std::wstring& items, Seen& seen, const Drive& drive, UINT 
 {
     std::vector<wchar_t> list = ItemList(items);
     std::thread helper([&] {
-        HWND dialog = test::WaitForWindow(GetCurrentProcessId(), L"#32770", TITLE);
+        HWND dialog = test::WaitForWindow(GetCurrentProcessId(), L"#32770", nullptr);
         if (!dialog)
             return;
         Observe(dialog, seen);
