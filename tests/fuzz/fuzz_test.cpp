@@ -52,7 +52,7 @@ TEST(FuzzHarness, ReplayReportsASavedFailure)
 TEST(FuzzHarness, InputsAreReproducibleFromSeedAndIndex)
 {
     for (fuzz::Target target : {fuzz::Target::Script, fuzz::Target::Registry, fuzz::Target::Archive,
-                                fuzz::Target::Provisioning}) {
+                                fuzz::Target::Provisioning, fuzz::Target::Dialog}) {
         EXPECT_EQ(fuzz::GenerateInput(target, 7, 42), fuzz::GenerateInput(target, 7, 42));
         EXPECT_NE(fuzz::GenerateInput(target, 7, 42), fuzz::GenerateInput(target, 8, 42));
     }
@@ -69,10 +69,12 @@ const SampleCase SAMPLE_CASES[] = {
     {fuzz::Target::Registry, 2000, __LINE__},
     {fuzz::Target::Archive, 1000, __LINE__},
     {fuzz::Target::Provisioning, 2000, __LINE__},
+    {fuzz::Target::Dialog, 2000, __LINE__},
 };
 
 TEST(FuzzSample, FixedSeedSampleRunsClean)
 {
+    SetEnvironmentVariableW(fuzz::DIALOG_WINDOWS_VARIABLE, L"1");     // some item lists open as dialogs too
     for (const auto& row : SAMPLE_CASES) {
         SCOPED_TRACE(row.line);
         test::TempFolder corpus;
@@ -85,7 +87,7 @@ TEST(FuzzSample, FixedSeedSampleRunsClean)
 
 TEST(FuzzCorpus, SavedInputsReplayClean)
 {
-    int counts[5] = {};
+    int counts[6] = {};
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(FUZZ_CORPUS_FOLDER L"\\*", &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no corpus folder";
@@ -102,6 +104,7 @@ TEST(FuzzCorpus, SavedInputsReplayClean)
     EXPECT_GT(counts[static_cast<int>(fuzz::Target::Script)], 0);
     EXPECT_GT(counts[static_cast<int>(fuzz::Target::Registry)], 0);
     EXPECT_GT(counts[static_cast<int>(fuzz::Target::Archive)], 0);
+    EXPECT_GT(counts[static_cast<int>(fuzz::Target::Dialog)], 0);
 }
 
 } // namespace

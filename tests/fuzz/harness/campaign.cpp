@@ -22,6 +22,7 @@ constexpr TargetRow TARGET_TABLE[] = {
     {Target::Registry, L"reg", L".reg"},
     {Target::Archive, L"tar", L".tgz"},
     {Target::Provisioning, L"provxml", L".provxml"},
+    {Target::Dialog, L"dlgx", L".dlgx"},
     {Target::Probe, L"probe", L".probe"},
 };
 

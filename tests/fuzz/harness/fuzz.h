@@ -1,6 +1,7 @@
-// The fuzz harness: input generators and mutators for the four parsers that read
-// untrusted text (scripts, .reg files, tar archives, provisioning documents), the worker that feeds them to the
-// product with its side effects fenced in, and the campaign that watches the worker.
+// The fuzz harness: input generators and mutators for the parsers that read untrusted
+// text (scripts, .reg files, tar archives, provisioning documents, DLGX item lists), the
+// worker that feeds them to the product with its side effects fenced in, and the campaign
+// that watches the worker.
 #pragma once
 #include <windows.h>
 #include <strsafe.h>
@@ -12,17 +13,21 @@ namespace fuzz {
 
 // 'Probe' is the harness's own check: its inputs crash, hang or write outside on purpose
 // at fixed indexes, so a test can prove that every kind of failure is caught.
-enum class Target { Script, Registry, Archive, Provisioning, Probe };
+enum class Target { Script, Registry, Archive, Provisioning, Dialog, Probe };
 
 constexpr DWORD WORKER_FINISHED = 0;
 constexpr DWORD WORKER_FENCE_BROKEN = 0x46454E43;     // "FENC": a write outside the fence
 constexpr DWORD PROBE_CRASH_INDEX = 3;
 constexpr DWORD PROBE_HANG_INDEX = 5;
 constexpr DWORD PROBE_ESCAPE_INDEX = 7;
+// Set in the environment (to anything), the worker also opens every DIALOG_WINDOW_EVERY-th
+// DLGX item list as a real dialog, where windows can be made, and answers it itself.
+constexpr wchar_t DIALOG_WINDOWS_VARIABLE[] = L"VFUZZ_DIALOG_WINDOWS";
+constexpr uint64_t DIALOG_WINDOW_EVERY = 20;
 
 bool ParseTarget(const wchar_t* name, Target& target);
 const wchar_t* TargetName(Target target);
-const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz", ".provxml"
+const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz", ".provxml", ".dlgx"
 bool TargetFromFileName(const std::wstring& path, Target& target);
 
 // generate.cpp: input number 'index' of the campaign 'seed', the same on every run.

@@ -463,6 +463,60 @@ std::string GenerateArchive(Random& random)
     return tar;
 }
 
+// --- DLGX item lists ---
+
+void AppendRegistryTest(std::wstring& text, Random& random)
+{
+    AppendKeyPath(text, random);
+    text += random.Chance(50) ? L"\\#" : L"\\";
+    AppendAtoms(text, random, 2);
+    if (random.Chance(80)) {
+        text += L'=';
+        AppendAtoms(text, random, 2);
+    }
+    if (random.Chance(70)) {
+        text += L'?';
+        AppendAtoms(text, random, 2);
+    }
+}
+
+void AppendDialogItem(std::wstring& text, Random& random)
+{
+    const wchar_t* const MARKS[] = {L"$", L"[]", L"[x]", L"[0]", L"[ ]", L"[", L"[x", L"<>", L"<*>", L"<",
+                                    L"{}", L"{*}", L"{0}", L"{", L"@", L"", L"#", L"]"};
+    const wchar_t* mark = random.Pick(MARKS);
+    text += mark;
+    if (random.Chance(5))
+        text.append(200 + random.Below(4000), L'w');
+    else
+        AppendAtoms(text, random, 3);
+    if (mark[0] == L'@' && random.Chance(80)) {
+        text += L'|';
+        AppendRegistryTest(text, random);
+    }
+}
+
+// Separators (what a ',' of the script became) and bars, inserted anywhere.
+void MutateSeparators(std::wstring& text, Random& random)
+{
+    for (size_t n = random.Below(4); n > 0; --n)
+        text.insert(random.Below(text.size() + 1), 1, random.Chance(70) ? L'\x01' : L'|');
+}
+
+std::string GenerateDialogList(Random& random)
+{
+    std::wstring text = random.Chance(20) ? L"#" : L"";
+    size_t items = random.Chance(10) ? 30 + random.Below(10) : random.Below(12);
+    for (size_t i = 0; i < items; ++i) {
+        if (i)
+            text += L'\x01';
+        AppendDialogItem(text, random);
+    }
+    MutateText(text, random);
+    MutateSeparators(text, random);
+    return Utf16Bytes(text);
+}
+
 } // namespace
 
 std::string GenerateInput(Target target, uint64_t seed, uint64_t index)
@@ -473,6 +527,7 @@ std::string GenerateInput(Target target, uint64_t seed, uint64_t index)
     case Target::Registry: return GenerateRegistryText(random);
     case Target::Archive: return GenerateArchive(random);
     case Target::Provisioning: return GenerateProvisioningDocument(random);
+    case Target::Dialog: return GenerateDialogList(random);
     case Target::Probe: break;
     }
     return "probe " + std::to_string(index);

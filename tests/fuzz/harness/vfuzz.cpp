@@ -1,5 +1,5 @@
 // vfuzz: the fuzz driver of 'make fuzz' and the worker it starts.
-//   vfuzz campaign <script|reg|tar|provxml> <seed> <count> <corpus folder> [hang ms]
+//   vfuzz campaign <script|reg|tar|provxml|dlgx> <seed> <count> <corpus folder> [hang ms]
 //   vfuzz replay-all <corpus folder> [hang ms]      every saved input again
 //   vfuzz run <target> <seed> <first> <count> <progress>   (worker)
 //   vfuzz replay <file> <progress>                          (worker)
@@ -122,7 +122,7 @@ int wmain(int argc, wchar_t** argv)
         return RunCampaignCommand(argv, argc >= 7 ? wcstoul(argv[6], nullptr, 10) : DEFAULT_HANG_MS);
     if (argc >= 3 && !wcscmp(argv[1], L"replay-all"))
         return ReplayAll(argv[2], argc >= 4 ? wcstoul(argv[3], nullptr, 10) : DEFAULT_HANG_MS);
-    fwprintf(stderr, L"usage: vfuzz campaign <script|reg|tar|provxml> <seed> <count> <corpus folder> [hang ms]\n"
+    fwprintf(stderr, L"usage: vfuzz campaign <script|reg|tar|provxml|dlgx> <seed> <count> <corpus folder> [hang ms]\n"
                      L"       vfuzz replay-all <corpus folder> [hang ms]\n");
     return ERROR_INVALID_PARAMETER;
 }

@@ -5,13 +5,16 @@
 // - scripts run in a language of the harness's own: the shipped keyword table with every
 //   command that acts on the machine replaced by a recorder (REGX runs for real, as the
 //   registry is fenced; FILE and LINK read their arguments but touch no file);
-// - texts end right before a no-access page, so a read past their end faults.
+// - texts end right before a no-access page, so a read past their end faults;
+// - DLGX item lists go to the pure reader, whose items must stay inside the list; real
+//   dialogs open only where asked for and windows can be made, and the worker answers them.
 #include "fuzz/harness/fuzz.h"
 #include "app/app.h"
 #include "archive/archive.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
+#include "ui/ui.h"
 #include <shellapi.h>
 #include <cstdlib>
 #include <cstring>
@@ -449,6 +452,97 @@ void RunArchiveInput(const std::string& bytes)
     RemoveTreeContents(paths.destination);
 }
 
+// --- DLGX item lists ---
+
+bool IsInside(const wchar_t* text, const wchar_t* list, size_t length)
+{
+    return text >= list && text <= list + length;
+}
+
+// An item read from outside its list is the reader's fault: the worker stops there as a crash.
+void CheckDialogItems(const DialogItemList& items, const wchar_t* list, size_t length)
+{
+    bool sound = items.count >= 1 && items.count <= MAX_DIALOG_ITEMS && items.hideCancel == (list[0] == L'#');
+    for (int i = 0; sound && i < items.count; ++i) {
+        const DialogItem& item = items.items[i];
+        sound = IsInside(item.text, list, length) && (!item.registryText || IsInside(item.registryText, list, length)) &&
+                (item.hasControl || item.mark == L'@');
+    }
+    if (!sound)
+        __builtin_trap();
+}
+
+bool CanShowWindows()
+{
+    static int answer = -1;
+    if (answer < 0) {
+        HWND probe = GetEnvironmentVariableW(DIALOG_WINDOWS_VARIABLE, nullptr, 0)
+                         ? CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)
+                         : nullptr;
+        answer = probe != nullptr;
+        if (probe)
+            DestroyWindow(probe);
+    }
+    return answer == 1;
+}
+
+uint64_t dialogIndex = 0;
+
+BOOL CALLBACK ClickButtons(HWND control, LPARAM)
+{
+    wchar_t className[8] = {};
+    if (GetClassNameW(control, className, ARRAYSIZE(className)) && !_wcsicmp(className, L"BUTTON") &&
+        GetWindowLongPtrW(control, GWLP_ID) % 3 == static_cast<LONG_PTR>(dialogIndex % 3))
+        SendMessageW(control, BM_CLICK, 0, 0);
+    return TRUE;
+}
+
+BOOL CALLBACK AnswerOpenDialog(HWND window, LPARAM)
+{
+    wchar_t className[8] = {};
+    if (!GetClassNameW(window, className, ARRAYSIZE(className)) || wcscmp(className, L"#32770") || !IsWindowVisible(window))
+        return TRUE;
+    EnumChildWindows(window, ClickButtons, 0);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(dialogIndex % 2 ? IDCANCEL : IDOK, BN_CLICKED), 0);
+    return FALSE;
+}
+
+// Runs inside the dialog's own message loop.
+void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    EnumThreadWindows(GetCurrentThreadId(), AnswerOpenDialog, 0);
+}
+
+// Opens the list as DLGX would, with the registry fenced, and answers it: some of its
+// buttons clicked, then Done or Cancel.
+void ShowAnsweredDialog(const std::string& bytes, uint64_t index)
+{
+    GuardedText list = PlaceBeforeGuardPage(bytes);
+    if (!list.block)
+        return;
+    dialogIndex = index;
+    UINT_PTR timer = SetTimer(nullptr, 0, 0, AnswerDialog);
+    (void)ShowScriptDialog(L"fuzz", list.text, RegistryCommand);
+    KillTimer(nullptr, timer);
+    VirtualFree(list.block, 0, MEM_RELEASE);
+}
+
+void RunDialogInput(const std::string& bytes, uint64_t index)
+{
+    GuardedText list = PlaceBeforeGuardPage(bytes);
+    if (!list.block)
+        return;
+    size_t length = wcslen(list.text);
+    DialogItemList items;
+    ReadDialogItems(list.text, items);
+    CheckDialogItems(items, list.text, length);
+    VirtualFree(list.block, 0, MEM_RELEASE);
+    if (index % DIALOG_WINDOW_EVERY == 0 && CanShowWindows())
+        ShowAnsweredDialog(bytes, index);
+    EmptyRegistryFence();
+}
+
 // The harness's own failures on purpose, one of each kind.
 void RunProbeInput(uint64_t index)
 {
@@ -472,6 +566,7 @@ void RunOne(Target target, const std::string& bytes, uint64_t index)
     case Target::Registry: RunRegistryInput(bytes); break;
     case Target::Archive: RunArchiveInput(bytes); break;
     case Target::Provisioning: RunProvisioningInput(bytes); break;
+    case Target::Dialog: RunDialogInput(bytes, index); break;
     case Target::Probe: RunProbeInput(index); break;
     }
 }
