@@ -13,3 +13,5 @@ demo=$(echo "Z:$here/examples/demo.vrs" | tr / '\\')
 echo "Running $demo"
 echo
 DISPLAY= "$here/scripts/wine-run.sh" "$here/build/vrun.exe" "$demo" | tr -d '\r' | tr '\001' ','
+echo
+echo "Dialogs need a display: 'make console' opens the console; type LOAD %C\\dialogs.vrs there."
