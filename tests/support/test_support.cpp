@@ -156,7 +156,7 @@ HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* t
              window = FindWindowExW(nullptr, window, windowClass, title)) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == processId && IsWindowVisible(window))
+            if ((!processId || owner == processId) && IsWindowVisible(window))
                 return window;
         }
         if (waited >= timeoutMs)

@@ -55,8 +55,8 @@ bool HasDisplay();
 // A name no other process in the session has, for window classes and program copies.
 std::wstring UniqueName(const wchar_t* stem);
 
-// Waits up to 'timeoutMs' for a visible top-level window of 'processId' with that class
-// and title; nullptr when none shows.
+// Waits up to 'timeoutMs' for a visible top-level window of 'processId' (0: of any
+// process) with that class and title (nullptr: any); nullptr when none shows.
 HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, DWORD timeoutMs = 20000);
 
 } // namespace test
