@@ -6,55 +6,296 @@
 namespace {
 
 constexpr unsigned TAR_BLOCK = 512;
-constexpr size_t NAME_OFFSET = 0;
 constexpr size_t NAME_LENGTH = 100;
 constexpr size_t SIZE_OFFSET = 124;
-constexpr size_t SIZE_LENGTH = 12;
+constexpr size_t NUMBER_LENGTH = 12;        // the size field and the sparse map's numbers
 constexpr size_t TYPE_OFFSET = 156;
-constexpr DWORD LONG_NAME_LIMIT = TAR_BLOCK - 1;
+constexpr size_t LINK_OFFSET = 157;
+constexpr size_t LINK_LENGTH = 100;
+constexpr size_t MAGIC_OFFSET = 257;
+constexpr char USTAR_MAGIC[6] = {'u', 's', 't', 'a', 'r', 0};    // GNU's "ustar " headers have no prefix
+constexpr size_t PREFIX_OFFSET = 345;
+constexpr size_t PREFIX_LENGTH = 155;
+constexpr size_t GNU_SPARSE_OFFSET = 386;
+constexpr size_t GNU_SPARSE_SLOTS = 4;
+constexpr size_t GNU_IS_EXTENDED_OFFSET = 482;
+constexpr size_t GNU_REAL_SIZE_OFFSET = 483;
+constexpr size_t EXTENSION_SLOTS = 21;
+constexpr size_t EXTENSION_IS_EXTENDED_OFFSET = 504;
+constexpr uint64_t LONG_NAME_LIMIT = TAR_BLOCK - 1;
+// A name of more bytes has more than MAX_PATH_CHARS - 1 units in any code page.
+constexpr size_t NAME_BYTES = 3 * MAX_PATH_CHARS;
+constexpr size_t PAX_KEYWORD_CHARS = 24;
+constexpr uint64_t LARGEST_NUMBER = 0x7FFFFFFFFFFFFFFFull;
 // File data are read and written many blocks at a time; headers one block at a time.
 constexpr unsigned DATA_CHUNK = 64 * 1024;
 static_assert(DATA_CHUNK % TAR_BLOCK == 0);
+constexpr size_t REMEMBERED_SLOTS = 1 << 16;
+static_assert(TAR_REMEMBERED_FILE_LIMIT <= REMEMBERED_SLOTS / 4 * 3);    // probing always meets a free slot
 
-enum class TarState { ExpectingHeader, InsideFileData, LongNamePending };
+// What the data blocks of the current entry are for.
+enum class DataUse { Skip, File, SparseFile, SparseMap, PaxRecords };
+
+struct SparseRegion {
+    uint64_t offset;
+    uint64_t size;
+};
+
+// A name from a long-name entry or a pax record, kept as bytes until its entry comes.
+struct NameBytes {
+    bool isSet;
+    size_t length;
+    char bytes[NAME_BYTES + 1];
+};
+
+// What long-name entries and pax headers say about the entry that follows them.
+struct NextEntry {
+    bool isAnnounced;           // an entry must follow
+    bool isSkipped;             // a long name or record for it was unusable (and reported)
+    NameBytes name;             // 'L', path=
+    NameBytes link;             // 'K', linkpath=
+    bool isLinkFromK;           // a 'K' text names the next entry too when that is no link
+    bool hasSize;
+    uint64_t size;
+    bool hasSparseMajor;
+    uint64_t sparseMajor;       // 1: the map heads the data (pax sparse 1.0)
+    bool hasSparseRealSize;
+    uint64_t sparseRealSize;
+    bool hasSparseMapRecords;   // pax sparse 0.0 and 0.1: the map came in records
+};
+
+// A decimal number taken one byte at a time.
+struct DecimalNumber {
+    uint64_t value;
+    bool hasDigits;
+    bool isInvalid;
+};
+
+// Numbers of a sparse map arrive in turn: an offset, then its region's size.
+struct MapPairing {
+    bool hasOffset;
+    uint64_t offset;
+};
+
+enum class PaxStep { Length, Keyword, Value, Broken };
+enum class PaxKey { Other, Path, LinkPath, Size, SparseMajor, SparseRealSize, SparseOffset, SparseNumBytes, SparseMap };
+
+struct PaxKeyword {
+    const char* name;
+    PaxKey key;
+};
+
+constexpr PaxKeyword PAX_KEYWORD_TABLE[] = {
+    {"path", PaxKey::Path},
+    {"linkpath", PaxKey::LinkPath},
+    {"size", PaxKey::Size},
+    {"GNU.sparse.name", PaxKey::Path},
+    {"GNU.sparse.major", PaxKey::SparseMajor},
+    {"GNU.sparse.realsize", PaxKey::SparseRealSize},      // 1.0
+    {"GNU.sparse.size", PaxKey::SparseRealSize},          // 0.0 and 0.1
+    {"GNU.sparse.offset", PaxKey::SparseOffset},          // 0.0: one record per number
+    {"GNU.sparse.numbytes", PaxKey::SparseNumBytes},
+    {"GNU.sparse.map", PaxKey::SparseMap},                // 0.1: "offset,size,offset,size..."
+};
+
+// Reading the records of a pax header ("<length> <keyword>=<value>\n") byte by byte as the
+// blocks come, so that no record needs a buffer of its length.
+struct PaxParser {
+    PaxStep step;
+    bool isGlobal;
+    uint64_t length;
+    uint64_t seen;              // bytes of the record so far
+    char keyword[PAX_KEYWORD_CHARS];
+    size_t keywordLength;
+    bool isKeywordTooLong;
+    PaxKey key;
+    NameBytes* text;            // where a name value goes
+    bool isTextTooLong;
+    DecimalNumber number;
+    MapPairing pairing;
+};
+
+// The map that heads the data of a pax sparse 1.0 entry: a count, then an offset and a
+// size per region, each number on a line of its own.
+struct MapLines {
+    DecimalNumber number;
+    bool hasCount;
+    uint64_t numbersLeft;
+    MapPairing pairing;
+    bool isComplete;
+};
 
 struct TarExtraction {
     gzFile archive;
     const wchar_t* destination;
-    TarState state;
-    DWORD bytesToCome;                  // file data still to come for the current entry
-    HANDLE output;                      // nullptr while no file is open
-    bool isNameUsable;                  // false when the entry name did not fit its buffer
+    DWORD result;               // the first problem met
     bool isStopped;
-    wchar_t entryName[MAX_PATH_CHARS];
-    unsigned char longName[TAR_BLOCK];
-    unsigned char data[DATA_CHUNK];     // one header block, or a run of file data blocks
+    bool isCut;                 // the archive ended inside an entry
+    bool isHeaderForNext;       // the last header was a long name or pax header
+    DataUse use;
+    uint64_t bytesToCome;       // data of the current entry still to read
+    HANDLE output;              // nullptr while no file is open
+    NextEntry next;
+    NameBytes globalName;       // path= and linkpath= of a pax global header
+    NameBytes globalLink;
+    PaxParser pax;
+    MapLines map;
+    uint64_t sparseRealSize;
+    size_t regionCount;
+    bool isRegionOverflow;
+    size_t regionIndex;         // the region being written
+    uint64_t regionDone;
+    size_t rememberedCount;
+    wchar_t entryPath[MAX_PATH_CHARS];
+    char headerName[NAME_BYTES + 1];
+    char linkName[LINK_LENGTH + 1];
+    unsigned char block[TAR_BLOCK];        // a long name, a sparse extension block
+    unsigned char data[DATA_CHUNK];        // one header block, or a run of data blocks
+    SparseRegion regions[TAR_SPARSE_REGION_LIMIT];
+    uint64_t remembered[REMEMBERED_SLOTS]; // keys of the files this run wrote
 };
 
-// Converts NUL-terminated system code page text into the entry name, "/" becoming "\".
-// A name that does not fit leaves the entry name unusable (the entry is then skipped).
-void TakeEntryName(TarExtraction& tar, const char* name)
+void Report(TarExtraction& tar, DWORD problem)
 {
-    int units = MultiByteToWideChar(CP_ACP, 0, name, -1, tar.entryName, MAX_PATH_CHARS);
-    tar.isNameUsable = units > 0;
-    if (!tar.isNameUsable)
-        tar.entryName[0] = 0;
-    for (wchar_t* p = tar.entryName; *p; ++p)
+    if (tar.result == ERROR_SUCCESS)
+        tar.result = problem;
+}
+
+// A long name or pax record that cannot be used: the entry it belongs to is skipped.
+void SkipNextEntry(TarExtraction& tar, DWORD problem)
+{
+    Report(tar, problem);
+    tar.next.isSkipped = true;
+}
+
+void StopAt(TarExtraction& tar, DWORD problem)
+{
+    Report(tar, problem);
+    tar.isStopped = true;
+}
+
+void CutShort(TarExtraction& tar)
+{
+    StopAt(tar, TAR_TRUNCATED);
+    tar.isCut = true;
+}
+
+void AddDigit(DecimalNumber& number, unsigned char byte)
+{
+    if (byte < '0' || byte > '9' || number.value > (LARGEST_NUMBER - 9) / 10)
+        number.isInvalid = true;
+    else
+        number.value = number.value * 10 + (byte - '0');
+    number.hasDigits = true;
+}
+
+bool IsGoodNumber(const DecimalNumber& number)
+{
+    return number.hasDigits && !number.isInvalid;
+}
+
+uint64_t ParseBase256(const unsigned char* field, size_t length)
+{
+    if ((field[0] & 0xC0) != 0x80)      // 0xC0 set: a negative number
+        return TAR_INVALID_NUMBER;
+    uint64_t value = field[0] & 0x3F;
+    for (size_t i = 1; i < length; ++i) {
+        if (value > (LARGEST_NUMBER >> 8))
+            return TAR_INVALID_NUMBER;
+        value = (value << 8) | field[i];
+    }
+    return value;
+}
+
+// --- names ---
+
+size_t FieldLength(const unsigned char* field, size_t length)
+{
+    const void* end = memchr(field, 0, length);
+    return end ? static_cast<size_t>(static_cast<const unsigned char*>(end) - field) : length;
+}
+
+void SetNameBytes(NameBytes& name, const char* bytes)
+{
+    name.length = strlen(bytes);
+    memcpy(name.bytes, bytes, name.length + 1);
+    name.isSet = name.length > 0;
+}
+
+// The name in the header block; a ustar header keeps the start of a long path in its
+// prefix field: "prefix/name".
+const char* HeaderName(TarExtraction& tar)
+{
+    size_t length = 0;
+    if (memcmp(tar.data + MAGIC_OFFSET, USTAR_MAGIC, sizeof USTAR_MAGIC) == 0 && tar.data[PREFIX_OFFSET]) {
+        length = FieldLength(tar.data + PREFIX_OFFSET, PREFIX_LENGTH);
+        memcpy(tar.headerName, tar.data + PREFIX_OFFSET, length);
+        tar.headerName[length++] = '/';
+    }
+    size_t nameLength = FieldLength(tar.data, NAME_LENGTH);
+    memcpy(tar.headerName + length, tar.data, nameLength);
+    tar.headerName[length + nameLength] = 0;
+    return tar.headerName;
+}
+
+// The current entry's name: from 'L' or path=, else from a global path=, else the header.
+// A 'K' text names the next entry as a long name does, unless that entry is a link.
+const char* EntryName(TarExtraction& tar, bool isLink)
+{
+    if (tar.next.name.isSet)
+        return tar.next.name.bytes;
+    if (!isLink && tar.next.link.isSet && tar.next.isLinkFromK)
+        return tar.next.link.bytes;
+    if (tar.globalName.isSet)
+        return tar.globalName.bytes;
+    return HeaderName(tar);
+}
+
+const char* LinkTarget(TarExtraction& tar)
+{
+    if (tar.next.link.isSet)
+        return tar.next.link.bytes;
+    if (tar.globalLink.isSet)
+        return tar.globalLink.bytes;
+    size_t length = FieldLength(tar.data + LINK_OFFSET, LINK_LENGTH);
+    memcpy(tar.linkName, tar.data + LINK_OFFSET, length);
+    tar.linkName[length] = 0;
+    return tar.linkName;
+}
+
+// Converts a name to UTF-16, "/" becoming "\": as UTF-8 when the bytes are valid UTF-8, as
+// current tar programs write names, otherwise in the ANSI code page of older archives.
+DWORD DecodeName(const char* bytes, wchar_t (&name)[MAX_PATH_CHARS])
+{
+    int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, -1, name, MAX_PATH_CHARS);
+    if (units == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        units = MultiByteToWideChar(CP_ACP, 0, bytes, -1, name, MAX_PATH_CHARS);
+    if (units == 0) {
+        name[0] = 0;
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    for (wchar_t* p = name; *p; ++p)
         if (*p == L'/')
             *p = L'\\';
+    return ERROR_SUCCESS;
 }
 
-void TakeHeaderName(TarExtraction& tar)
+// The output path of a name; a name that cannot be used is reported.
+bool MakeEntryPath(TarExtraction& tar, const char* bytes, bool isFolder, wchar_t (&path)[MAX_PATH_CHARS])
 {
-    char name[NAME_LENGTH + 1];
-    memcpy(name, tar.data + NAME_OFFSET, NAME_LENGTH);
-    name[NAME_LENGTH] = 0;
-    TakeEntryName(tar, name);
+    wchar_t name[MAX_PATH_CHARS];
+    DWORD result = DecodeName(bytes, name);
+    if (result == ERROR_SUCCESS)
+        result = BuildEntryPath(path, tar.destination, name, isFolder);
+    if (result != ERROR_SUCCESS)
+        Report(tar, result);
+    return result == ERROR_SUCCESS;
 }
 
-DWORD HeaderSize(const TarExtraction& tar)
+bool EndsWithSlash(const char* name)
 {
-    return ParseOctalField(tar.data + SIZE_OFFSET, SIZE_LENGTH);
+    size_t length = strlen(name);
+    return length > 0 && name[length - 1] == '/';
 }
 
 // A component that Windows would resolve to a parent folder: "..", and the same with
@@ -121,129 +362,70 @@ bool IsContainedName(const wchar_t* name)
     }
 }
 
-HANDLE CreateEntryFile(TarExtraction& tar)
-{
-    wchar_t path[MAX_PATH_CHARS];
-    if (!tar.isNameUsable || BuildEntryPath(path, tar.destination, tar.entryName, false) != ERROR_SUCCESS)
-        return nullptr;
-    return CreateFileMakingFolders(path);
-}
+// --- the files this run wrote ---
 
-DWORD StartFileEntry(TarExtraction& tar)
+// A key for a path as the file system tells names apart: its upper-case form, hashed (FNV-1a).
+uint64_t PathKey(const wchar_t* path)
 {
-    DWORD size = HeaderSize(tar);
-    if (size == TAR_INVALID_NUMBER) {
-        tar.isStopped = true;
-        return ERROR_SUCCESS;
+    wchar_t upper[MAX_PATH_CHARS];
+    const wchar_t* text = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path, -1, upper, MAX_PATH_CHARS) ? upper : path;
+    uint64_t hash = 14695981039346656037ull;
+    for (; *text; ++text) {
+        hash ^= *text;
+        hash *= 1099511628211ull;
     }
-    tar.output = CreateEntryFile(tar);     // none: the data are read and dropped
-    tar.bytesToCome = size;
-    tar.state = TarState::InsideFileData;
-    return ERROR_SUCCESS;
+    return hash ? hash : 1;     // 0 marks a free slot
 }
 
-DWORD CreateFolderEntry(TarExtraction& tar)
+bool FindRemembered(const TarExtraction& tar, uint64_t key, size_t& slot)
 {
-    wchar_t path[MAX_PATH_CHARS];
-    if (tar.isNameUsable && BuildEntryPath(path, tar.destination, tar.entryName, true) == ERROR_SUCCESS)
-        CreatePathDirectories(path);
-    return ERROR_SUCCESS;
+    for (slot = key % REMEMBERED_SLOTS; tar.remembered[slot]; slot = (slot + 1) % REMEMBERED_SLOTS)
+        if (tar.remembered[slot] == key)
+            return true;
+    return false;
 }
 
-// Reads the name block that follows a long-name header; the name applies to the next entry.
-// A size over 511, a short block, a block without its final zero or a name longer than the
-// size stops the extraction.
-DWORD ReadLongNameEntry(TarExtraction& tar)
+bool IsRemembered(const TarExtraction& tar, uint64_t key)
 {
-    DWORD size = HeaderSize(tar);
-    if (size > LONG_NAME_LIMIT) {
-        tar.isStopped = true;
-        return ERROR_SUCCESS;
+    size_t slot;
+    return FindRemembered(tar, key, slot);
+}
+
+// Files beyond TAR_REMEMBERED_FILE_LIMIT are not remembered: links to them are refused.
+void Remember(TarExtraction& tar, uint64_t key)
+{
+    size_t slot;
+    if (!FindRemembered(tar, key, slot) && tar.rememberedCount < TAR_REMEMBERED_FILE_LIMIT) {
+        tar.remembered[slot] = key;
+        ++tar.rememberedCount;
     }
-    int count = gzread(tar.archive, tar.longName, TAR_BLOCK);
-    if (count < 0)
-        return TAR_LONG_NAME_READ_FAILED;
-    const char* name = reinterpret_cast<const char*>(tar.longName);
-    if (count != static_cast<int>(TAR_BLOCK) || tar.longName[LONG_NAME_LIMIT] != 0 || strlen(name) > size) {
-        tar.isStopped = true;
-        return ERROR_SUCCESS;
-    }
-    TakeEntryName(tar, name);
-    if (size)
-        tar.state = TarState::LongNamePending;
-    return ERROR_SUCCESS;
 }
 
-// Links, devices, extended headers and the like: nothing is extracted, but any data they
-// carry are skipped by size so that they are not taken for headers.
-DWORD SkipIgnoredEntry(TarExtraction& tar)
+// Whether the file at 'path' is named on disk in another letter case than 'path' names it.
+bool IsNamedInOtherCase(const wchar_t* path)
 {
-    DWORD size = HeaderSize(tar);
-    if (size != TAR_INVALID_NUMBER && size) {
-        tar.bytesToCome = size;
-        tar.state = TarState::InsideFileData;
-    }
-    return ERROR_SUCCESS;
+    WIN32_FIND_DATAW found;
+    HANDLE search = wcspbrk(path, L"*?") ? INVALID_HANDLE_VALUE : FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    const wchar_t* name = wcsrchr(path, L'\\');
+    return wcscmp(found.cFileName, name ? name + 1 : path) != 0;
 }
 
-using EntryHandler = DWORD (*)(TarExtraction& tar);
-
-struct EntryType {
-    unsigned char flag;
-    EntryHandler handler;
-};
-
-constexpr EntryType ENTRY_TYPE_TABLE[] = {
-    {'0', StartFileEntry},    {'\0', StartFileEntry},   {'5', CreateFolderEntry},
-    {'K', ReadLongNameEntry}, {'L', ReadLongNameEntry},
-};
-
-EntryHandler FindEntryHandler(unsigned char flag)
+// Clears the way for a new file at 'path' where this run wrote one already: the old file
+// is deleted, so that a hard link to it keeps its data, and a name that differs from it
+// only in case is reported, as only one of the two can stay.
+void ReplaceFileOfThisRun(TarExtraction& tar, const wchar_t* path, uint64_t key)
 {
-    for (const auto& row : ENTRY_TYPE_TABLE)
-        if (row.flag == flag)
-            return row.handler;
-    return SkipIgnoredEntry;
+    if (!IsRemembered(tar, key))
+        return;
+    if (IsNamedInOtherCase(path))
+        Report(tar, TAR_CASE_COLLISION);
+    DeleteFileW(path);
 }
 
-// Reads one header block and acts on its entry. A short block, like the zero block that
-// marks the end of the archive, ends the extraction without acting on what it holds.
-DWORD ReadHeaderBlock(TarExtraction& tar)
-{
-    int count = gzread(tar.archive, tar.data, TAR_BLOCK);
-    if (count < 0)
-        return TAR_READ_FAILED;
-    if (count != static_cast<int>(TAR_BLOCK) || tar.data[0] == 0) {
-        tar.isStopped = true;
-        return ERROR_SUCCESS;
-    }
-    if (tar.state == TarState::ExpectingHeader)
-        TakeHeaderName(tar);
-    tar.state = TarState::ExpectingHeader;
-    return FindEntryHandler(tar.data[TYPE_OFFSET])(tar);
-}
-
-// Reads the blocks of file data still to come, up to one chunk, and writes the data part
-// of them (not the padding) to the open file. Of a short read only whole blocks count,
-// and the extraction stops after them. Write failures are ignored.
-DWORD ReadFileData(TarExtraction& tar)
-{
-    DWORD wanted = tar.bytesToCome >= DATA_CHUNK ? DATA_CHUNK : (tar.bytesToCome + TAR_BLOCK - 1) / TAR_BLOCK * TAR_BLOCK;
-    int count = gzread(tar.archive, tar.data, wanted);
-    if (count < 0)
-        return TAR_READ_FAILED;
-    DWORD received = static_cast<DWORD>(count);
-    if (received != wanted)
-        tar.isStopped = true;
-    DWORD bytes = received - received % TAR_BLOCK;
-    if (bytes > tar.bytesToCome)
-        bytes = tar.bytesToCome;
-    DWORD written = 0;
-    if (tar.output && bytes)
-        (void)WriteFile(tar.output, tar.data, bytes, &written, nullptr);
-    tar.bytesToCome = tar.isStopped ? 0 : tar.bytesToCome - bytes;
-    return ERROR_SUCCESS;
-}
+// --- output ---
 
 void CloseOutput(TarExtraction& tar)
 {
@@ -252,32 +434,701 @@ void CloseOutput(TarExtraction& tar)
     tar.output = nullptr;
 }
 
-DWORD RunExtraction(TarExtraction& tar)
+bool OpenOutput(TarExtraction& tar)
 {
-    for (;;) {
-        DWORD result = tar.state == TarState::InsideFileData ? ReadFileData(tar) : ReadHeaderBlock(tar);
-        if (result != ERROR_SUCCESS)
-            return result;
-        if (tar.state != TarState::LongNamePending && tar.bytesToCome == 0) {
-            tar.state = TarState::ExpectingHeader;
-            CloseOutput(tar);    // an empty file is closed at once, others after their last block
-        }
-        if (tar.isStopped)
+    uint64_t key = PathKey(tar.entryPath);
+    ReplaceFileOfThisRun(tar, tar.entryPath, key);
+    tar.output = CreateFileMakingFolders(tar.entryPath);
+    if (!tar.output) {
+        Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
+        return false;
+    }
+    Remember(tar, key);
+    return true;
+}
+
+// A failed write is reported and ends the writing of that file; its data are still read.
+void WriteOutput(TarExtraction& tar, const unsigned char* bytes, DWORD count)
+{
+    DWORD written = 0;
+    if (!tar.output || count == 0 || (WriteFile(tar.output, bytes, count, &written, nullptr) && written == count))
+        return;
+    Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
+    CloseOutput(tar);
+}
+
+bool SeekOutput(TarExtraction& tar, uint64_t offset)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (SetFilePointerEx(tar.output, position, nullptr, FILE_BEGIN))
+        return true;
+    Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
+    CloseOutput(tar);
+    return false;
+}
+
+// Creates the folder 'path' (ending in "\") and those along it: 0, or why it is not there.
+DWORD MakeFolder(wchar_t* path)
+{
+    CreatePathDirectories(path);
+    size_t length = wcslen(path);
+    while (length > 1 && path[length - 1] == L'\\')
+        path[--length] = 0;
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_SUCCESS;
+    return CreateDirectoryW(path, nullptr) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
+}
+
+// Makes 'link' a hard link to 'target', or a copy of it where the file system has no hard
+// links; missing folders along 'link' are made.
+DWORD LinkOrCopy(const wchar_t* target, wchar_t* link)
+{
+    if (CreateHardLinkW(link, target, nullptr))
+        return ERROR_SUCCESS;
+    if (GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreatePathDirectories(link);
+        if (CreateHardLinkW(link, target, nullptr))
             return ERROR_SUCCESS;
     }
+    return CopyFileW(target, link, FALSE) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
+}
+
+// --- sparse files ---
+
+void ClearSparseMap(TarExtraction& tar)
+{
+    tar.regionCount = 0;
+    tar.isRegionOverflow = false;
+    tar.regionIndex = 0;
+    tar.regionDone = 0;
+}
+
+// The map is held in a fixed table; a longer one is reported and its file skipped.
+void AddRegion(TarExtraction& tar, uint64_t offset, uint64_t size)
+{
+    if (tar.regionCount == TAR_SPARSE_REGION_LIMIT)
+        tar.isRegionOverflow = true;
+    else
+        tar.regions[tar.regionCount++] = {offset, size};
+}
+
+void TakeMapNumber(TarExtraction& tar, MapPairing& pairing, uint64_t value)
+{
+    if (!pairing.hasOffset) {
+        pairing = {true, value};
+        return;
+    }
+    AddRegion(tar, pairing.offset, value);
+    pairing.hasOffset = false;
+}
+
+// Whether the map places exactly 'dataSize' bytes, all of them within the real size.
+bool IsSparseMapSound(const TarExtraction& tar, uint64_t dataSize)
+{
+    uint64_t total = 0;
+    for (size_t i = 0; i < tar.regionCount; ++i) {
+        const SparseRegion& region = tar.regions[i];
+        if (region.offset > tar.sparseRealSize || region.size > tar.sparseRealSize - region.offset ||
+            region.size > dataSize - total)
+            return false;
+        total += region.size;
+    }
+    return total == dataSize;
+}
+
+// Starts writing a sparse entry's 'dataSize' bytes of data, region by region.
+void StartSparseData(TarExtraction& tar, uint64_t dataSize)
+{
+    tar.use = DataUse::Skip;
+    if (tar.isRegionOverflow)
+        Report(tar, TAR_SPARSE_MAP_TOO_LARGE);
+    else if (!IsSparseMapSound(tar, dataSize))
+        Report(tar, TAR_DAMAGED_HEADER);
+    else if (OpenOutput(tar))
+        tar.use = DataUse::SparseFile;
+}
+
+void WriteSparseData(TarExtraction& tar, const unsigned char* bytes, DWORD count)
+{
+    while (count && tar.output && tar.regionIndex < tar.regionCount) {
+        const SparseRegion& region = tar.regions[tar.regionIndex];
+        uint64_t left = region.size - tar.regionDone;
+        if (left == 0) {
+            ++tar.regionIndex;
+            tar.regionDone = 0;
+            continue;
+        }
+        if (tar.regionDone == 0 && !SeekOutput(tar, region.offset))
+            return;
+        DWORD part = left < count ? static_cast<DWORD>(left) : count;
+        WriteOutput(tar, bytes, part);
+        tar.regionDone += part;
+        bytes += part;
+        count -= part;
+    }
+}
+
+// A sparse file ends at its real size, which a hole at its end leaves to be set.
+void SetSparseFileSize(TarExtraction& tar)
+{
+    if (tar.output && SeekOutput(tar, tar.sparseRealSize) && !SetEndOfFile(tar.output))
+        Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
+}
+
+// Adds the (offset, size) slots of a GNU sparse header or extension block to the map; an
+// empty slot ends them. False for a slot that is no number.
+bool AddGnuSparseSlots(TarExtraction& tar, const unsigned char* slots, size_t count)
+{
+    for (size_t i = 0; i < count && slots[0]; ++i, slots += 2 * NUMBER_LENGTH) {
+        uint64_t offset = ParseNumberField(slots, NUMBER_LENGTH);
+        uint64_t size = ParseNumberField(slots + NUMBER_LENGTH, NUMBER_LENGTH);
+        if (offset == TAR_INVALID_NUMBER || size == TAR_INVALID_NUMBER)
+            return false;
+        AddRegion(tar, offset, size);
+    }
+    return true;
+}
+
+void DropMapLines(TarExtraction& tar, DWORD problem)
+{
+    Report(tar, problem);
+    tar.use = DataUse::Skip;
+}
+
+void TakeMapLine(TarExtraction& tar, uint64_t value)
+{
+    MapLines& map = tar.map;
+    if (map.hasCount) {
+        TakeMapNumber(tar, map.pairing, value);
+        --map.numbersLeft;
+    } else if (value > TAR_SPARSE_REGION_LIMIT) {
+        DropMapLines(tar, TAR_SPARSE_MAP_TOO_LARGE);
+    } else {
+        map.hasCount = true;
+        map.numbersLeft = 2 * value;
+    }
+    map.isComplete = map.hasCount && map.numbersLeft == 0;
+}
+
+// Reads a block of the map that heads a pax sparse 1.0 entry's data. The rest of the block
+// in which the map ends is padding.
+void ReadMapLines(TarExtraction& tar, const unsigned char* bytes, DWORD count)
+{
+    MapLines& map = tar.map;
+    for (DWORD i = 0; i < count && !map.isComplete && tar.use == DataUse::SparseMap; ++i) {
+        if (bytes[i] != '\n') {
+            AddDigit(map.number, bytes[i]);
+            if (map.number.isInvalid)
+                DropMapLines(tar, TAR_DAMAGED_HEADER);
+        } else if (!map.number.hasDigits) {
+            DropMapLines(tar, TAR_DAMAGED_HEADER);
+        } else {
+            TakeMapLine(tar, map.number.value);
+            map.number = {};
+        }
+    }
+}
+
+// --- pax records ---
+
+PaxKey FindPaxKey(const PaxParser& pax)
+{
+    if (pax.isKeywordTooLong)
+        return PaxKey::Other;
+    for (const auto& row : PAX_KEYWORD_TABLE)
+        if (strcmp(row.name, pax.keyword) == 0)
+            return !pax.isGlobal || row.key == PaxKey::Path || row.key == PaxKey::LinkPath ? row.key : PaxKey::Other;
+    return PaxKey::Other;
+}
+
+void BreakPaxRecords(TarExtraction& tar)
+{
+    tar.pax.step = PaxStep::Broken;
+    SkipNextEntry(tar, TAR_DAMAGED_HEADER);
+}
+
+void StartPaxValue(TarExtraction& tar)
+{
+    PaxParser& pax = tar.pax;
+    pax.keyword[pax.keywordLength] = 0;
+    pax.key = FindPaxKey(pax);
+    pax.number = {};
+    pax.text = nullptr;
+    if (pax.key == PaxKey::Path)
+        pax.text = pax.isGlobal ? &tar.globalName : &tar.next.name;
+    if (pax.key == PaxKey::LinkPath)
+        pax.text = pax.isGlobal ? &tar.globalLink : &tar.next.link;
+    if (pax.text)
+        *pax.text = {};
+    pax.isTextTooLong = false;
+    pax.step = PaxStep::Value;
+}
+
+void AddPaxValueByte(TarExtraction& tar, unsigned char byte)
+{
+    PaxParser& pax = tar.pax;
+    if (pax.text) {
+        if (pax.text->length < NAME_BYTES)
+            pax.text->bytes[pax.text->length++] = static_cast<char>(byte);
+        else
+            pax.isTextTooLong = true;
+    } else if (pax.key == PaxKey::SparseMap && byte == ',') {
+        if (!IsGoodNumber(pax.number))
+            BreakPaxRecords(tar);
+        else
+            TakeMapNumber(tar, pax.pairing, pax.number.value);
+        pax.number = {};
+    } else if (pax.key != PaxKey::Other) {
+        AddDigit(pax.number, byte);
+    }
+}
+
+void FinishPaxText(TarExtraction& tar)
+{
+    PaxParser& pax = tar.pax;
+    pax.text->bytes[pax.text->length] = 0;
+    pax.text->isSet = pax.text->length > 0;      // an empty value takes the name back
+    if (pax.isTextTooLong)
+        SkipNextEntry(tar, ERROR_FILENAME_EXCED_RANGE);
+    if (pax.key == PaxKey::LinkPath && !pax.isGlobal)
+        tar.next.isLinkFromK = false;
+}
+
+void FinishPaxNumber(TarExtraction& tar)
+{
+    PaxParser& pax = tar.pax;
+    NextEntry& next = tar.next;
+    if (pax.key == PaxKey::Size) {
+        next.hasSize = pax.number.hasDigits;      // an invalid size stops at the entry
+        next.size = IsGoodNumber(pax.number) ? pax.number.value : TAR_INVALID_NUMBER;
+        return;
+    }
+    bool isPairMissing = pax.key == PaxKey::SparseOffset ? pax.pairing.hasOffset
+                                                          : pax.key == PaxKey::SparseNumBytes && !pax.pairing.hasOffset;
+    if (!IsGoodNumber(pax.number) || isPairMissing) {
+        SkipNextEntry(tar, TAR_DAMAGED_HEADER);
+        return;
+    }
+    uint64_t value = pax.number.value;
+    if (pax.key == PaxKey::SparseMajor) {
+        next.hasSparseMajor = true;
+        next.sparseMajor = value;
+    } else if (pax.key == PaxKey::SparseRealSize) {
+        next.hasSparseRealSize = true;
+        next.sparseRealSize = value;
+    } else {
+        TakeMapNumber(tar, pax.pairing, value);
+        next.hasSparseMapRecords = true;
+        if (pax.key == PaxKey::SparseMap && pax.pairing.hasOffset)     // an odd count of numbers
+            SkipNextEntry(tar, TAR_DAMAGED_HEADER);
+    }
+}
+
+void FinishPaxRecord(TarExtraction& tar)
+{
+    PaxParser& pax = tar.pax;
+    if (pax.text)
+        FinishPaxText(tar);
+    else if (pax.key != PaxKey::Other)
+        FinishPaxNumber(tar);
+    pax.step = PaxStep::Length;
+    pax.seen = 0;
+    pax.number = {};
+}
+
+void ReadPaxLengthByte(TarExtraction& tar, unsigned char byte)
+{
+    PaxParser& pax = tar.pax;
+    if (byte != ' ') {
+        AddDigit(pax.number, byte);
+        if (pax.number.isInvalid)
+            BreakPaxRecords(tar);
+    } else if (IsGoodNumber(pax.number) && pax.number.value > pax.seen + 1) {
+        pax.length = pax.number.value;
+        pax.keywordLength = 0;
+        pax.isKeywordTooLong = false;
+        pax.step = PaxStep::Keyword;
+    } else {
+        BreakPaxRecords(tar);
+    }
+}
+
+void ReadPaxKeywordByte(TarExtraction& tar, unsigned char byte)
+{
+    PaxParser& pax = tar.pax;
+    if (pax.seen >= pax.length)
+        BreakPaxRecords(tar);
+    else if (byte == '=')
+        StartPaxValue(tar);
+    else if (pax.keywordLength + 1 < PAX_KEYWORD_CHARS)
+        pax.keyword[pax.keywordLength++] = static_cast<char>(byte);
+    else
+        pax.isKeywordTooLong = true;
+}
+
+void ReadPaxValueByte(TarExtraction& tar, unsigned char byte)
+{
+    if (tar.pax.seen < tar.pax.length)
+        AddPaxValueByte(tar, byte);
+    else if (byte == '\n')
+        FinishPaxRecord(tar);
+    else
+        BreakPaxRecords(tar);
+}
+
+void ReadPaxRecords(TarExtraction& tar, const unsigned char* bytes, DWORD count)
+{
+    for (DWORD i = 0; i < count && tar.pax.step != PaxStep::Broken; ++i) {
+        ++tar.pax.seen;
+        if (tar.pax.step == PaxStep::Length)
+            ReadPaxLengthByte(tar, bytes[i]);
+        else if (tar.pax.step == PaxStep::Keyword)
+            ReadPaxKeywordByte(tar, bytes[i]);
+        else
+            ReadPaxValueByte(tar, bytes[i]);
+    }
+}
+
+// The records must end with the data, and an offset must have its region's size.
+void FinishPaxRecords(TarExtraction& tar)
+{
+    const PaxParser& pax = tar.pax;
+    bool isComplete = pax.step == PaxStep::Length && pax.seen == 0 && !pax.pairing.hasOffset;
+    if (pax.step != PaxStep::Broken && !isComplete)
+        BreakPaxRecords(tar);
+}
+
+// --- entries ---
+
+uint64_t HeaderSize(const TarExtraction& tar)
+{
+    return ParseNumberField(tar.data + SIZE_OFFSET, NUMBER_LENGTH);
+}
+
+uint64_t EntrySize(const TarExtraction& tar)
+{
+    return tar.next.hasSize ? tar.next.size : HeaderSize(tar);
+}
+
+// Sets the entry's data to be read past until a handler finds a use for them. False, and
+// extraction stops, for a size that is no number: the next header cannot be found.
+bool TakeEntrySize(TarExtraction& tar, uint64_t size)
+{
+    if (size == TAR_INVALID_NUMBER) {
+        StopAt(tar, TAR_INVALID_SIZE);
+        return false;
+    }
+    tar.use = DataUse::Skip;
+    tar.bytesToCome = size;
+    return true;
+}
+
+DWORD CreateFolderEntry(TarExtraction& tar)
+{
+    wchar_t path[MAX_PATH_CHARS];
+    if (tar.next.isSkipped || !MakeEntryPath(tar, EntryName(tar, false), true, path))
+        return ERROR_SUCCESS;
+    DWORD result = MakeFolder(path);
+    if (result != ERROR_SUCCESS)
+        Report(tar, result);
+    return ERROR_SUCCESS;
+}
+
+// A regular file entry that pax records mark sparse: its map came in the records (0.0,
+// 0.1) or heads its data (1.0).
+void StartPaxSparseFile(TarExtraction& tar, uint64_t size)
+{
+    const NextEntry& next = tar.next;
+    bool isMapInData = next.hasSparseMajor && next.sparseMajor == 1;
+    bool isMapInRecords = next.hasSparseMapRecords && (!next.hasSparseMajor || next.sparseMajor == 0);
+    if (!next.hasSparseRealSize || !(isMapInData || isMapInRecords)) {
+        Report(tar, TAR_DAMAGED_HEADER);
+        return;
+    }
+    tar.sparseRealSize = next.sparseRealSize;
+    if (isMapInRecords) {
+        StartSparseData(tar, size);
+        return;
+    }
+    ClearSparseMap(tar);
+    tar.map = {};
+    tar.use = DataUse::SparseMap;
+}
+
+// A regular file. A name ending in "/" is a folder, as old tar programs marked folders.
+DWORD StartFileEntry(TarExtraction& tar)
+{
+    uint64_t size = EntrySize(tar);
+    if (!TakeEntrySize(tar, size) || tar.next.isSkipped)
+        return ERROR_SUCCESS;
+    const char* name = EntryName(tar, false);
+    if (EndsWithSlash(name))
+        return CreateFolderEntry(tar);
+    if (!MakeEntryPath(tar, name, false, tar.entryPath))
+        return ERROR_SUCCESS;
+    if (tar.next.hasSparseMajor || tar.next.hasSparseMapRecords)
+        StartPaxSparseFile(tar, size);
+    else if (OpenOutput(tar))
+        tar.use = DataUse::File;
+    return ERROR_SUCCESS;
+}
+
+// A GNU sparse file: four map slots in the header, more in extension blocks that follow it
+// and that its size does not count.
+DWORD StartGnuSparseEntry(TarExtraction& tar)
+{
+    uint64_t size = EntrySize(tar);
+    ClearSparseMap(tar);
+    bool isSound = AddGnuSparseSlots(tar, tar.data + GNU_SPARSE_OFFSET, GNU_SPARSE_SLOTS);
+    tar.sparseRealSize = ParseNumberField(tar.data + GNU_REAL_SIZE_OFFSET, NUMBER_LENGTH);
+    for (bool isExtended = tar.data[GNU_IS_EXTENDED_OFFSET] != 0; isExtended;) {
+        int count = gzread(tar.archive, tar.block, TAR_BLOCK);
+        if (count < 0)
+            return TAR_READ_FAILED;
+        if (count != static_cast<int>(TAR_BLOCK)) {
+            CutShort(tar);
+            return ERROR_SUCCESS;
+        }
+        isSound = AddGnuSparseSlots(tar, tar.block, EXTENSION_SLOTS) && isSound;
+        isExtended = tar.block[EXTENSION_IS_EXTENDED_OFFSET] != 0;
+    }
+    if (!TakeEntrySize(tar, size) || tar.next.isSkipped)
+        return ERROR_SUCCESS;
+    if (!isSound || tar.sparseRealSize == TAR_INVALID_NUMBER)
+        Report(tar, TAR_DAMAGED_HEADER);
+    else if (MakeEntryPath(tar, EntryName(tar, false), false, tar.entryPath))
+        StartSparseData(tar, size);
+    return ERROR_SUCCESS;
+}
+
+// A hard link to a file this run extracted (its name checked like any entry name).
+DWORD CreateHardLinkEntry(TarExtraction& tar)
+{
+    if (!TakeEntrySize(tar, EntrySize(tar)) || tar.next.isSkipped)
+        return ERROR_SUCCESS;
+    wchar_t link[MAX_PATH_CHARS];
+    wchar_t target[MAX_PATH_CHARS];
+    if (!MakeEntryPath(tar, EntryName(tar, true), false, link) || !MakeEntryPath(tar, LinkTarget(tar), false, target))
+        return ERROR_SUCCESS;
+    uint64_t linkKey = PathKey(link);
+    uint64_t targetKey = PathKey(target);
+    if (!IsRemembered(tar, targetKey)) {
+        Report(tar, TAR_LINK_TARGET_MISSING);
+        return ERROR_SUCCESS;
+    }
+    if (linkKey == targetKey)       // names the file itself, which is there
+        return ERROR_SUCCESS;
+    ReplaceFileOfThisRun(tar, link, linkKey);
+    DeleteFileW(link);              // an older file of that name is replaced, as by a file entry
+    DWORD result = LinkOrCopy(target, link);
+    if (result != ERROR_SUCCESS)
+        Report(tar, result);
+    else
+        Remember(tar, linkKey);
+    return ERROR_SUCCESS;
+}
+
+// Symbolic links are not created: that needs a privilege, and their targets may lie
+// outside the destination.
+DWORD ReportSymbolicLink(TarExtraction& tar)
+{
+    if (TakeEntrySize(tar, EntrySize(tar)) && !tar.next.isSkipped)
+        Report(tar, TAR_SYMBOLIC_LINK);
+    return ERROR_SUCCESS;
+}
+
+// Devices, pipes and the like: nothing is extracted; their data are read past.
+DWORD SkipIgnoredEntry(TarExtraction& tar)
+{
+    (void)TakeEntrySize(tar, EntrySize(tar));
+    return ERROR_SUCCESS;
+}
+
+// Reads the name block of a long-name entry ('L' names the next entry, 'K' the target of
+// the next link); the name applies to the entry that follows. Names over 511 bytes and
+// damaged name blocks make that entry skipped.
+DWORD ReadLongNameEntry(TarExtraction& tar)
+{
+    tar.next.isAnnounced = true;
+    uint64_t size = HeaderSize(tar);
+    if (!TakeEntrySize(tar, size))
+        return ERROR_SUCCESS;
+    if (size > LONG_NAME_LIMIT) {
+        SkipNextEntry(tar, ERROR_FILENAME_EXCED_RANGE);
+        return ERROR_SUCCESS;
+    }
+    tar.bytesToCome = 0;            // the one name block is read here, even for size 0
+    int count = gzread(tar.archive, tar.block, TAR_BLOCK);
+    if (count < 0)
+        return TAR_LONG_NAME_READ_FAILED;
+    if (count != static_cast<int>(TAR_BLOCK)) {
+        CutShort(tar);
+        return ERROR_SUCCESS;
+    }
+    const char* name = reinterpret_cast<const char*>(tar.block);
+    if (tar.block[LONG_NAME_LIMIT] != 0 || strlen(name) > size) {
+        SkipNextEntry(tar, TAR_DAMAGED_HEADER);
+        return ERROR_SUCCESS;
+    }
+    bool isLinkName = tar.data[TYPE_OFFSET] == 'K';
+    SetNameBytes(isLinkName ? tar.next.link : tar.next.name, name);
+    if (isLinkName)
+        tar.next.isLinkFromK = true;
+    return ERROR_SUCCESS;
+}
+
+// A pax header: 'x' for the next entry, 'g' for every later one (its path= and linkpath=).
+DWORD StartPaxHeader(TarExtraction& tar)
+{
+    bool isGlobal = tar.data[TYPE_OFFSET] == 'g';
+    if (!isGlobal)
+        tar.next.isAnnounced = true;
+    if (!TakeEntrySize(tar, HeaderSize(tar)))
+        return ERROR_SUCCESS;
+    if (isGlobal)
+        tar.globalName.isSet = tar.globalLink.isSet = false;
+    tar.pax = {};
+    tar.pax.isGlobal = isGlobal;
+    tar.use = DataUse::PaxRecords;
+    return ERROR_SUCCESS;
+}
+
+using EntryHandler = DWORD (*)(TarExtraction& tar);
+
+struct EntryType {
+    unsigned char flag;
+    EntryHandler handler;
+    bool isForNextEntry;    // says something about the entry that follows
+};
+
+constexpr EntryType ENTRY_TYPE_TABLE[] = {
+    {'0', StartFileEntry, false},      {'\0', StartFileEntry, false},       {'5', CreateFolderEntry, false},
+    {'1', CreateHardLinkEntry, false}, {'2', ReportSymbolicLink, false},    {'S', StartGnuSparseEntry, false},
+    {'L', ReadLongNameEntry, true},    {'K', ReadLongNameEntry, true},      {'x', StartPaxHeader, true},
+    {'g', StartPaxHeader, true},
+};
+constexpr EntryType IGNORED_ENTRY_TYPE = {0, SkipIgnoredEntry, false};
+
+const EntryType& FindEntryType(unsigned char flag)
+{
+    for (const auto& row : ENTRY_TYPE_TABLE)
+        if (row.flag == flag)
+            return row;
+    return IGNORED_ENTRY_TYPE;
+}
+
+// Reads one header block and acts on its entry. A short block ends the extraction as
+// truncated; the zero block that marks the end of the archive, or the end of the data,
+// ends it normally unless a long name or pax header still waits for its entry.
+DWORD ReadHeaderBlock(TarExtraction& tar)
+{
+    int count = gzread(tar.archive, tar.data, TAR_BLOCK);
+    if (count < 0)
+        return TAR_READ_FAILED;
+    if (count > 0 && count != static_cast<int>(TAR_BLOCK)) {
+        CutShort(tar);
+        return ERROR_SUCCESS;
+    }
+    if (count == 0 || tar.data[0] == 0) {
+        if (tar.next.isAnnounced)
+            Report(tar, TAR_TRUNCATED);
+        tar.isStopped = true;
+        return ERROR_SUCCESS;
+    }
+    const EntryType& type = FindEntryType(tar.data[TYPE_OFFSET]);
+    tar.isHeaderForNext = type.isForNextEntry;
+    DWORD result = type.handler(tar);
+    if (!type.isForNextEntry)
+        tar.next = {};
+    return result;
+}
+
+unsigned ChunkFor(uint64_t bytesToCome)
+{
+    if (bytesToCome >= DATA_CHUNK)
+        return DATA_CHUNK;
+    return static_cast<unsigned>((bytesToCome + TAR_BLOCK - 1) / TAR_BLOCK * TAR_BLOCK);
+}
+
+void UseData(TarExtraction& tar, DWORD bytes)
+{
+    switch (tar.use) {
+    case DataUse::File: WriteOutput(tar, tar.data, bytes); break;
+    case DataUse::SparseFile: WriteSparseData(tar, tar.data, bytes); break;
+    case DataUse::SparseMap: ReadMapLines(tar, tar.data, bytes); break;
+    case DataUse::PaxRecords: ReadPaxRecords(tar, tar.data, bytes); break;
+    case DataUse::Skip: break;
+    }
+}
+
+// Reads the data blocks still to come, up to one chunk (one block while a sparse map is
+// read), and uses their data part, not the padding. Of a short read only whole blocks
+// count, and extraction stops after them as truncated.
+DWORD ReadEntryData(TarExtraction& tar)
+{
+    unsigned wanted = tar.use == DataUse::SparseMap ? TAR_BLOCK : ChunkFor(tar.bytesToCome);
+    int count = gzread(tar.archive, tar.data, wanted);
+    if (count < 0)
+        return TAR_READ_FAILED;
+    unsigned received = static_cast<unsigned>(count);
+    if (received != wanted)
+        CutShort(tar);
+    unsigned whole = received - received % TAR_BLOCK;
+    DWORD bytes = whole < tar.bytesToCome ? whole : static_cast<DWORD>(tar.bytesToCome);
+    UseData(tar, bytes);
+    tar.bytesToCome = tar.isCut ? 0 : tar.bytesToCome - bytes;
+    if (tar.use == DataUse::SparseMap && tar.map.isComplete)
+        StartSparseData(tar, tar.bytesToCome);
+    return ERROR_SUCCESS;
+}
+
+// Ends the current entry once its data are read, or the archive ended inside them.
+void FinishEntry(TarExtraction& tar)
+{
+    if (!tar.isCut && tar.use == DataUse::PaxRecords)
+        FinishPaxRecords(tar);
+    if (!tar.isCut && tar.use == DataUse::SparseMap)
+        Report(tar, TAR_DAMAGED_HEADER);
+    if (!tar.isCut && tar.use == DataUse::SparseFile)
+        SetSparseFileSize(tar);
+    CloseOutput(tar);
+    if (!tar.isHeaderForNext)
+        ClearSparseMap(tar);
+    tar.use = DataUse::Skip;
+}
+
+DWORD RunExtraction(TarExtraction& tar)
+{
+    while (!tar.isStopped) {
+        DWORD failure = tar.bytesToCome ? ReadEntryData(tar) : ReadHeaderBlock(tar);
+        if (failure != ERROR_SUCCESS) {
+            Report(tar, failure);
+            break;
+        }
+        if (tar.bytesToCome == 0)
+            FinishEntry(tar);
+    }
+    CloseOutput(tar);
+    return tar.result;
 }
 
 } // namespace
 
-// Reads a tar number field: a zero byte ends it, spaces are skipped wherever they stand,
-// digits 0-7 accumulate. Any other byte, or a value beyond 32 bits, gives TAR_INVALID_NUMBER.
-DWORD ParseOctalField(const unsigned char* field, size_t length)
+// Reads a tar number field. Octal: a zero byte ends it, spaces are skipped wherever they
+// stand, digits 0-7 accumulate. Base-256 (first byte 0x80, as tar programs write sizes of
+// 8 GiB and more): the bytes big-endian. Any other byte, a negative base-256 number or one
+// of 2^63 or more gives TAR_INVALID_NUMBER.
+uint64_t ParseNumberField(const unsigned char* field, size_t length)
 {
-    DWORD value = 0;
+    if (field[0] & 0x80)
+        return ParseBase256(field, length);
+    uint64_t value = 0;
     for (size_t i = 0; i < length && field[i]; ++i) {
         if (field[i] == ' ')
             continue;
-        if (field[i] < '0' || field[i] > '7' || value > (MAXDWORD >> 3))
+        if (field[i] < '0' || field[i] > '7' || value > (LARGEST_NUMBER >> 3))
             return TAR_INVALID_NUMBER;
         value = value * 8 + (field[i] - '0');
     }
@@ -296,18 +1147,23 @@ DWORD BuildEntryPath(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* destination
     return ERROR_SUCCESS;
 }
 
-// Extracts the regular files and folders of a tar or tar-gzip archive under 'destination',
-// streaming through zlib with fixed memory. Results: 0 (end reached, or a stop on bad
-// input), TAR_CANNOT_OPEN, TAR_READ_FAILED, TAR_LONG_NAME_READ_FAILED.
+// Extracts the files, folders and hard links of a tar or tar-gzip archive under
+// 'destination', streaming through zlib with fixed memory. The result is the first
+// problem met (0: none); see archive.h and docs/archive.md.
 DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination)
 {
     gzFile file = archive ? gzopen_w(archive, "rb") : nullptr;
     if (!file)
         return TAR_CANNOT_OPEN;
     gzbuffer(file, TAR_GZIP_BUFFER_BYTES);
-    TarExtraction tar{file, destination, TarState::ExpectingHeader, 0, nullptr, false, false, {}, {}, {}};
-    DWORD result = RunExtraction(tar);
-    CloseOutput(tar);
+    auto* tar = static_cast<TarExtraction*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TarExtraction)));
+    DWORD result = ERROR_NOT_ENOUGH_MEMORY;
+    if (tar) {
+        tar->archive = file;
+        tar->destination = destination;
+        result = RunExtraction(*tar);
+        HeapFree(GetProcessHeap(), 0, tar);
+    }
     gzclose(file);
     return result;
 }

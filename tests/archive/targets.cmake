@@ -18,7 +18,15 @@ add_custom_command(
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/archive/make_fixtures.sh ${ARCHIVE_FIXTURES}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/archive/make_fixtures.sh
   COMMENT "Making tar fixtures with GNU tar and gzip")
-add_custom_target(archive_fixtures DEPENDS ${ARCHIVE_FIXTURES}/gnu.tar)
+# The format comparison: a tree archived by GNU tar in every format and by Python's
+# tarfile, with manifests of what GNU tar extracts from each.
+set(ARCHIVE_FORMATS ${CMAKE_BINARY_DIR}/archive-formats)
+add_custom_command(
+  OUTPUT ${ARCHIVE_FORMATS}/python.manifest
+  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/archive/make_formats.py ${ARCHIVE_FORMATS}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/archive/make_formats.py
+  COMMENT "Making tar archives of every format with GNU tar and Python")
+add_custom_target(archive_fixtures DEPENDS ${ARCHIVE_FIXTURES}/gnu.tar ${ARCHIVE_FORMATS}/python.manifest)
 
 if(TARGET archive_tests)
   add_dependencies(archive_tests unrar_full unrar_partial archive_fixtures)
