@@ -352,6 +352,8 @@ std::string GenerateProvisioningDocument(Random& random)
 // --- tar archives ---
 
 constexpr size_t BLOCK = 512;
+const char USTAR_MAGIC[8] = {'u', 's', 't', 'a', 'r', 0, '0', '0'};
+const char GNU_MAGIC[8] = {'u', 's', 't', 'a', 'r', ' ', ' ', 0};
 
 void PutOctal(std::string& header, size_t offset, size_t width, uint64_t value)
 {
@@ -361,25 +363,68 @@ void PutOctal(std::string& header, size_t offset, size_t width, uint64_t value)
     memcpy(&header[offset], digits.data(), width - 1);
 }
 
-void AppendEntry(std::string& tar, const std::string& name, char type, const std::string& data, Random& random)
+// The base-256 form tar programs write for sizes of 8 GiB and more.
+void PutBase256(std::string& header, size_t offset, size_t width, uint64_t value)
 {
-    std::string header(BLOCK, '\0');
-    memcpy(&header[0], name.data(), name.size() < 100 ? name.size() : 100);
-    PutOctal(header, 100, 8, 0644);
-    PutOctal(header, 124, 12, data.size());
-    if (random.Chance(5))
-        memcpy(&header[124], random.Chance(50) ? "99999999999" : "77777777777", 11);
-    PutOctal(header, 136, 12, 0);
-    header[156] = type;
-    memcpy(&header[257], "ustar", 5);
+    for (size_t i = width - 1; i > 0; --i, value >>= 8)
+        header[offset + i] = static_cast<char>(value & 0xFF);
+    header[offset] = static_cast<char>(0x80);
+}
+
+void PutNumber(std::string& header, size_t offset, size_t width, uint64_t value, Random& random)
+{
+    if (random.Chance(10))
+        PutBase256(header, offset, width, value);
+    else
+        PutOctal(header, offset, width, value);
+}
+
+void PutChecksum(std::string& header)
+{
     memset(&header[148], ' ', 8);
     unsigned sum = 0;
     for (unsigned char byte : header)
         sum += byte;
     PutOctal(header, 148, 7, sum);
-    tar += header;
+}
+
+// A header block in the ustar, GNU or v7 layout; a long ustar name is split into the
+// prefix field where it has a '/' to split at.
+std::string MakeHeader(const std::string& name, char type, uint64_t size, const std::string& link, Random& random)
+{
+    std::string header(BLOCK, '\0');
+    std::string field = name;
+    size_t split = name.size() > 100 ? name.rfind('/', 155) : std::string::npos;
+    bool isUstar = random.Chance(60);
+    if (isUstar && split != std::string::npos && name.size() - split - 1 <= 100) {
+        memcpy(&header[345], name.data(), split);
+        field = name.substr(split + 1);
+    }
+    memcpy(&header[0], field.data(), field.size() < 100 ? field.size() : 100);
+    PutOctal(header, 100, 8, 0644);
+    PutNumber(header, 124, 12, size, random);
+    if (random.Chance(5))
+        memcpy(&header[124], random.Chance(50) ? "99999999999" : "77777777777", 11);
+    PutOctal(header, 136, 12, 0);
+    header[156] = type;
+    memcpy(&header[157], link.data(), link.size() < 100 ? link.size() : 100);
+    if (isUstar || random.Chance(70))
+        memcpy(&header[257], isUstar ? USTAR_MAGIC : GNU_MAGIC, 8);
+    PutChecksum(header);
+    return header;
+}
+
+void AppendData(std::string& tar, const std::string& data)
+{
     tar += data;
     tar.append((BLOCK - data.size() % BLOCK) % BLOCK, '\0');
+}
+
+void AppendEntry(std::string& tar, const std::string& name, char type, const std::string& data, Random& random,
+                 const std::string& link = "")
+{
+    tar += MakeHeader(name, type, data.size(), link, random);
+    AppendData(tar, data);
 }
 
 // Entry names, among them every way out of the destination the extractor must refuse.
@@ -389,11 +434,13 @@ std::string EntryName(Random& random)
         "a.txt", "dir/", "dir/sub/b.bin", "dir\\c", "../FZESC1", "..\\FZESC2", "/FZESC3", "\\FZESC4",
         "C:/FZESC5", "C:FZESC6", "Z:/tmp/FZESC7", "dir/../../FZESC8", ".../FZESC9", ".. /FZESC10",
         "a:stream", "//?/C:/FZESC11", "./d/./e", "con", "aux.txt", "x/", "", " ", "\xE4\xB8\xAD.txt",
-        "name with spaces", "dir/..", "..",
+        "name with spaces", "dir/..", "..", "A.TXT", "Dir/Sub/B.bin", "caf\xE9.txt", "p?x/q*.txt",
     };
     std::string name = random.Pick(NAMES);
     if (random.Chance(10))
         name = std::string(50 + random.Below(300), 'n') + (random.Chance(50) ? "/../FZESC12" : "");
+    else if (random.Chance(10))
+        name = std::string(40 + random.Below(100), 'p') + "/" + std::string(1 + random.Below(110), 'q');
     return name;
 }
 
@@ -404,6 +451,100 @@ std::string EntryData(Random& random)
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(random.Chance(50) ? 'A' + (fill + i) % 26 : 0);
     return data;
+}
+
+// A size now and then past 4 GiB, which the archive never holds the data for.
+uint64_t LargeSize(Random& random)
+{
+    return random.Chance(50) ? 0x120000000ull + random.Below(4096) : 0xFFFFFFFFull + random.Below(3);
+}
+
+std::string PaxRecord(const std::string& keyword, const std::string& value, Random& random)
+{
+    std::string body = " " + keyword + "=" + value + "\n";
+    size_t length = body.size() + 1;
+    while (std::to_string(length).size() + body.size() != length)
+        ++length;
+    if (random.Chance(5))
+        length += random.Below(5) - 2;      // a length that misses the record's end
+    return std::to_string(length) + body;
+}
+
+std::string PaxRecords(Random& random, const std::vector<std::string>& names)
+{
+    const char* const KEYWORDS[] = {"path", "linkpath", "size", "comment", "GNU.sparse.major", "GNU.sparse.realsize",
+                                    "GNU.sparse.size", "GNU.sparse.offset", "GNU.sparse.numbytes", "GNU.sparse.map",
+                                    "GNU.sparse.name", "mtime"};
+    std::string records;
+    for (size_t n = random.Below(5); n > 0; --n) {
+        std::string keyword = random.Pick(KEYWORDS);
+        std::string value = std::to_string(random.Chance(10) ? LargeSize(random) : random.Below(3000));
+        if (keyword == "path" || keyword == "linkpath" || keyword == "GNU.sparse.name")
+            value = !names.empty() && random.Chance(40) ? names[random.Below(names.size())] : EntryName(random);
+        else if (keyword == "GNU.sparse.map")
+            value = "0,5," + std::to_string(random.Below(5000)) + "," + std::to_string(random.Below(30));
+        else if (keyword == "comment")
+            value = std::string(random.Below(1500), 'c');
+        records += PaxRecord(keyword, value, random);
+    }
+    return records;
+}
+
+// Sparse regions: increasing offsets with holes between them, and their data.
+struct SparseFile {
+    std::vector<std::pair<uint64_t, uint64_t>> regions;
+    uint64_t realSize;
+    std::string data;
+};
+
+SparseFile MakeSparseFile(Random& random)
+{
+    SparseFile file{{}, 0, {}};
+    uint64_t offset = random.Below(100);
+    for (size_t n = random.Chance(10) ? random.Below(60) : random.Below(8); n > 0; --n) {
+        uint64_t size = random.Below(700);
+        file.regions.push_back({offset, size});
+        file.data += std::string(size, static_cast<char>('a' + random.Below(26)));
+        offset += size + random.Below(3000);
+    }
+    file.realSize = random.Chance(5) ? LargeSize(random) : offset + random.Below(100) - (random.Chance(10) ? 200 : 0);
+    return file;
+}
+
+// A GNU sparse entry: four map slots in the header, the rest in extension blocks after it.
+void AppendGnuSparse(std::string& tar, const std::string& name, const SparseFile& file, Random& random)
+{
+    std::string header = MakeHeader(name, 'S', file.data.size(), "", random);
+    size_t count = file.regions.size();
+    size_t extensions = count > 4 ? (count - 4 + 20) / 21 : 0;
+    std::string blocks(extensions * BLOCK, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        std::string& block = i < 4 ? header : blocks;
+        size_t at = i < 4 ? 386 + 24 * i : (i - 4) / 21 * BLOCK + (i - 4) % 21 * 24;
+        PutNumber(block, at, 12, file.regions[i].first, random);
+        PutNumber(block, at + 12, 12, file.regions[i].second, random);
+    }
+    PutNumber(header, 483, 12, file.realSize, random);
+    header[482] = extensions && !random.Chance(5) ? 1 : 0;
+    for (size_t b = 1; b < extensions; ++b)
+        blocks[(b - 1) * BLOCK + 504] = 1;
+    PutChecksum(header);
+    tar += header + blocks;
+    AppendData(tar, file.data);
+}
+
+// A pax sparse 1.0 entry: the real name in a record, the map heading the data.
+void AppendPaxSparse(std::string& tar, const std::string& name, const SparseFile& file, Random& random)
+{
+    std::string records = PaxRecord("GNU.sparse.major", "1", random) + PaxRecord("GNU.sparse.minor", "0", random) +
+                          PaxRecord("GNU.sparse.name", name, random) +
+                          PaxRecord("GNU.sparse.realsize", std::to_string(file.realSize), random);
+    AppendEntry(tar, "PaxHeaders/s", 'x', records, random);
+    std::string map = std::to_string(file.regions.size()) + "\n";
+    for (const auto& [offset, size] : file.regions)
+        map += std::to_string(offset) + "\n" + std::to_string(size) + "\n";
+    map.append((BLOCK - map.size() % BLOCK) % BLOCK, '\0');
+    AppendEntry(tar, "GNUSparseFile.1/" + name, '0', map + file.data, random);
 }
 
 std::string Gzip(const std::string& raw)
@@ -428,7 +569,7 @@ void MutateBytes(std::string& bytes, Random& random)
         size_t at = random.Below(bytes.size());
         switch (random.Below(5)) {
         case 0: bytes[at] = static_cast<char>(random.Next()); break;
-        case 1: bytes[at] = random.Pick("\0 7/.:\\0L5K"); break;
+        case 1: bytes[at] = random.Pick("\0 7/.:\\0L5K1Sx\x80"); break;
         case 2: bytes.resize(at); break;
         case 3: bytes.erase(at, 1 + random.Below(600)); break;
         default: bytes.insert(at, std::string(1 + random.Below(600), static_cast<char>(random.Next()))); break;
@@ -436,20 +577,42 @@ void MutateBytes(std::string& bytes, Random& random)
     }
 }
 
+// One entry of a generated archive; 'names' are those of the entries before it, for links.
+void AppendGeneratedEntry(std::string& tar, std::vector<std::string>& names, Random& random)
+{
+    const char TYPES[] = {'0', '0', '0', '\0', '5', 'L', 'K', '1', '1', '2', 'x', 'x', 'g', 'S', 's', '7', 'h'};
+    char type = random.Pick(TYPES);
+    std::string name = EntryName(random);
+    std::string link = !names.empty() && random.Chance(70) ? names[random.Below(names.size())] : EntryName(random);
+    if (type == 'L' || type == 'K') {
+        std::string longName = (type == 'K' ? link : name) + std::string(random.Below(200), 'l') + '\0';
+        AppendEntry(tar, "././@LongLink", type, longName, random);
+        type = random.Chance(50) ? '0' : '1';
+    } else if (type == 'x' || type == 'g') {
+        AppendEntry(tar, "PaxHeaders/x", type, PaxRecords(random, names), random);
+        type = random.Pick("0015");
+    }
+    if (type == 'S' || type == 's') {
+        SparseFile file = MakeSparseFile(random);
+        if (type == 'S')
+            AppendGnuSparse(tar, name, file, random);
+        else
+            AppendPaxSparse(tar, name, file, random);
+    } else if (type == 'h') {
+        tar += MakeHeader(name, '0', LargeSize(random), "", random);      // its data never come
+    } else {
+        std::string data = type == '0' || type == '\0' || type == '7' ? EntryData(random) : std::string();
+        AppendEntry(tar, name, type, data, random, link);
+    }
+    names.push_back(name);
+}
+
 std::string GenerateArchive(Random& random)
 {
-    const char TYPES[] = {'0', '0', '0', '\0', '5', 'L', 'K', '2', 'x', 'g', '7'};
     std::string tar;
-    for (size_t entries = random.Below(12); entries > 0; --entries) {
-        char type = random.Pick(TYPES);
-        if (type == 'L' || type == 'K') {
-            std::string longName = EntryName(random) + std::string(random.Below(200), 'l');
-            longName += '\0';
-            AppendEntry(tar, "././@LongLink", type, longName, random);
-            type = '0';
-        }
-        AppendEntry(tar, EntryName(random), type, type == '5' ? std::string() : EntryData(random), random);
-    }
+    std::vector<std::string> names;
+    for (size_t entries = random.Below(12); entries > 0; --entries)
+        AppendGeneratedEntry(tar, names, random);
     if (random.Chance(70))
         tar.append(2 * BLOCK, '\0');
     bool mutateCompressed = random.Chance(30);

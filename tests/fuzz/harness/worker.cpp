@@ -63,6 +63,7 @@ decltype(&RemoveDirectoryW) originalRemoveDirectory;
 decltype(&MoveFileExW) originalMoveFileEx;
 decltype(&CopyFileW) originalCopyFile;
 decltype(&SetFileAttributesW) originalSetFileAttributes;
+decltype(&CreateHardLinkW) originalCreateHardLink;
 
 constexpr DWORD WRITE_ACCESS = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE |
                                FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER;
@@ -105,6 +106,13 @@ BOOL WINAPI GuardCopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
 BOOL WINAPI GuardSetFileAttributes(LPCWSTR path, DWORD attributes)
 {
     return IsAllowedWrite(L"SetFileAttributesW", path) && originalSetFileAttributes(path, attributes);
+}
+
+// A link to a file outside would let later writes through the link reach that file.
+BOOL WINAPI GuardCreateHardLink(LPCWSTR link, LPCWSTR target, LPSECURITY_ATTRIBUTES security)
+{
+    return IsAllowedWrite(L"CreateHardLinkW", link) && IsAllowedWrite(L"CreateHardLinkW", target) &&
+           originalCreateHardLink(link, target, security);
 }
 
 // Nothing in a fuzz run may start a program or show a window.
@@ -180,6 +188,7 @@ void InstallWriteFence()
     originalMoveFileEx = MoveFileExW;
     originalCopyFile = CopyFileW;
     originalSetFileAttributes = SetFileAttributesW;
+    originalCreateHardLink = CreateHardLinkW;
     Swap("CreateFileW", &GuardCreateFile, originalCreateFile);
     Swap("CreateDirectoryW", &GuardCreateDirectory, originalCreateDirectory);
     Swap("DeleteFileW", &GuardDeleteFile, originalDeleteFile);
@@ -187,6 +196,7 @@ void InstallWriteFence()
     Swap("MoveFileExW", &GuardMoveFileEx, originalMoveFileEx);
     Swap("CopyFileW", &GuardCopyFile, originalCopyFile);
     Swap("SetFileAttributesW", &GuardSetFileAttributes, originalSetFileAttributes);
+    Swap("CreateHardLinkW", &GuardCreateHardLink, originalCreateHardLink);
     void* unused = nullptr;
     SwapImport("CreateProcessW", reinterpret_cast<void*>(&GuardCreateProcess), &unused);
     unused = nullptr;
