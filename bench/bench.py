@@ -5,13 +5,14 @@ the medians and paired ratios to bench/RESULTS.md. Standard library only.
 
 Environment: BENCH_REPS (paired repetitions, default 5), BENCH_BIG_MB (size of the one
 large file copied, default 1024), BENCH_BUILD (build folder, default build), BENCH_TMP
-(tmpfs folder, default /dev/shm/varnolt-bench)."""
-import gzip, os, platform, random, re, shutil, statistics, struct, subprocess, sys, time
+(tmpfs folder, default /dev/shm/varnolt-bench-<checksum of the checkout's path>)."""
+import gzip, zlib, os, platform, random, re, shutil, statistics, struct, subprocess, sys, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 BUILD = os.path.join(ROOT, os.environ.get("BENCH_BUILD", "build"))
-TMP = os.environ.get("BENCH_TMP", "/dev/shm/varnolt-bench")
+# One folder per checkout, so that benchmarks of two checkouts never share (or remove) inputs.
+TMP = os.environ.get("BENCH_TMP", "/dev/shm/varnolt-bench-%08x" % (zlib.crc32(ROOT.encode()) & 0xFFFFFFFF))
 REPS = int(os.environ.get("BENCH_REPS", "5"))
 BIG_MB = int(os.environ.get("BENCH_BIG_MB", "1024"))
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run.sh")
@@ -458,7 +459,10 @@ class VirtualDisplay:
             os.environ.pop("DISPLAY", None)
         else:
             os.environ["DISPLAY"] = self.saved
-        subprocess.Popen(["wineserver", "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)   # as before, no display
+        # As before: one server without a display, its system processes started with no
+        # standard handles, so that no later run's output pipe is held open by them.
+        subprocess.Popen(["wineserver", "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([os.path.join(ROOT, "scripts", "wine-warm.sh")])
 
 
 def bench_console(report, folder):

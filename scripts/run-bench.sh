@@ -7,10 +7,10 @@ set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export BENCH_BUILD="${BENCH_BUILD:-build}"
-# Keep one wineserver up for the whole run; stop it afterwards only if this script started it.
-if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
-  wineserver -p >/dev/null 2>&1 &
-  trap 'wineserver -k 2>/dev/null || true' EXIT
-fi
+# One wineserver of this prefix for the whole run (a server of another checkout's prefix
+# does not count), stopped afterwards.
+wineserver -k 2>/dev/null || true
+(wineserver -p >/dev/null 2>&1 &)
+trap 'wineserver -k 2>/dev/null || true' EXIT
 "$here/scripts/wine-warm.sh"
 python3 "$here/bench/bench.py" "$@"

@@ -3,10 +3,9 @@
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
-  wineserver -p >/dev/null 2>&1 &
-  trap 'wineserver -k 2>/dev/null || true' EXIT
-fi
+wineserver -k 2>/dev/null || true
+(wineserver -p >/dev/null 2>&1 &)
+trap 'wineserver -k 2>/dev/null || true' EXIT
 "$here/scripts/wine-warm.sh"
 export VARNOLT_TRACE=-
 demo=$(echo "Z:$here/examples/demo.vrs" | tr / '\\')

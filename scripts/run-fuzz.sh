@@ -13,11 +13,11 @@ seed="${FUZZ_SEED:-$(date +%Y%m%d)}"
 hang_ms="${FUZZ_HANG_MS:-5000}"
 corpus=$(winepath -w "$here/tests/corpus" 2>/dev/null || echo "Z:${here//\//\\}\\tests\\corpus")
 
-# Keep one wineserver up for the whole run; stop it afterwards only if this script started it.
-if ! pgrep -u "$(id -u)" wineserver >/dev/null 2>&1; then
-  wineserver -p >/dev/null 2>&1 &
-  trap 'wineserver -k 2>/dev/null || true' EXIT
-fi
+# One wineserver of this prefix for the whole run (a server of another checkout's prefix
+# does not count), stopped afterwards.
+wineserver -k 2>/dev/null || true
+(wineserver -p >/dev/null 2>&1 &)
+trap 'wineserver -k 2>/dev/null || true' EXIT
 "$here/scripts/wine-warm.sh"
 
 status=0
