@@ -196,8 +196,14 @@ INT_PTR OnCommand(HWND dialog, UINT id, UINT notice)
     case IDC_COMMAND:
         OnCommandFieldNotice(dialog, notice);
         return 0;
+    case IDC_BROWSE:
+        (void)BrowseForFile(dialog, IDC_COMMAND, IDS_BROWSE_FILTER);
+        return 0;
     case IDM_HELP:
         return ShowHelp(dialog, nullptr);
+    case IDM_ABOUT:
+        (void)ShowAbout(dialog);
+        return 0;
     case IDM_ASSOCIATE:
         ToggleAssociation(dialog);
         return 0;

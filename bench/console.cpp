@@ -4,6 +4,8 @@
 //                                                  into its command field (the run ends when
 //                                                  the Execute command returns)
 // Both close the window afterwards; "keep" instead of "startup"/"execute" leaves it open.
+//   bench_console post <program> <id>             leaves the console open with command <id>
+//                                                  posted to it (401: the about box), for screenshots
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -94,17 +96,19 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     std::wstring mode = argv[1];
-    bool executing = mode == L"execute" || mode == L"keep";
+    bool executing = mode == L"execute" || mode == L"keep" || mode == L"post";
     Started started = {};
     if (!Start(argv[2], executing || argc < 4 ? L"" : argv[3], started)) {
         fwprintf(stderr, L"no window appeared\n");
         return 3;
     }
     double seconds = started.seconds;
-    if (executing && argc >= 4)
+    if (mode == L"post" && argc >= 4)
+        PostMessageW(started.window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), 0), 0);
+    else if (executing && argc >= 4)
         seconds = Execute(started.window, argv[3]);
     wprintf(L"seconds=%.6f\n", seconds);
-    if (mode == L"keep") {
+    if (mode == L"keep" || mode == L"post") {
         CloseHandle(started.process.hThread);
         CloseHandle(started.process.hProcess);
         return 0;

@@ -2,6 +2,7 @@
 # Shows Varnolt in a virtual screen of the given size and saves a PNG of it:
 #   scripts/screenshot.sh 240x320 shot.png 'VRUI EVAL 1=x'        the command line's window
 #   scripts/screenshot.sh 800x600 shot.png --console 'LOAD ...'    the console after running a line
+#   scripts/screenshot.sh 240x320 shot.png --menu 401               the console after a menu command (the about box)
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 size=$1 out=$2 mode=$3 line=${4:-}
@@ -12,6 +13,8 @@ xvfb-run -a -s "-screen 0 ${size}x24" bash -c '
   run="$here/scripts/wine-run.sh"
   if [ "$mode" = --console ]; then
     "$run" "$here/build/bench_console.exe" keep "$here/build/Varnolt.exe" "$line" >/dev/null
+  elif [ "$mode" = --menu ]; then
+    "$run" "$here/build/bench_console.exe" post "$here/build/Varnolt.exe" "$line" >/dev/null
   else
     "$run" "$here/build/Varnolt.exe" "$mode" </dev/null >/dev/null 2>&1 &
   fi

@@ -3,6 +3,7 @@
 #pragma once
 #include "base/base.h"
 #include "platform/mobile_shell.h"
+#include <shellapi.h>
 
 // dialog_template.cpp
 // The template of the dialogs that have no resource of their own.
@@ -40,8 +41,43 @@ void SetBarButtonState(HWND bar, UINT id, BYTE state);
 void SetBarButtonEnabled(HWND bar, UINT id, bool enabled);
 int ShowMenuMessage(UINT id, HWND window, const wchar_t* text, UINT type);
 
+// browse.cpp
+// Appends a backslash to 'path' unless it ends with one, then 'name'. The new length; 0,
+// with 'path' unchanged, when the result would not fit.
+size_t AppendPathComponent(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* name);
+// Lets the user pick a file with the first file dialog installed, starting in the folder
+// of the last file picked (the setting BrowseFile of HKCU\Software\Varnolt), and puts
+// its path into the control 'control' of 'owner'. Non-zero when a file was picked.
+DWORD BrowseForFile(HWND owner, int control, UINT filterId);
+
 // help.cpp
+// True for an existing file that is not a folder.
+bool FileExists(const wchar_t* path);
+// The program's own path with 'extension' in place of its own; its length, 0 when it
+// does not fit.
+size_t ModulePathWithExtension(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* extension);
+// Shows the guide next to the program (no argument), a web or file:// address, a file's
+// text, or the argument itself as an HTML page, until the user closes it; 0 then.
 [[nodiscard]] DWORD ShowHelp(HWND owner, wchar_t* args);
+
+// about.cpp
+// A link of the about box, and where it was last drawn (empty until the box is painted).
+struct AboutLink {
+    const wchar_t* text;
+    const wchar_t* target;
+    const wchar_t* parameters;
+    RECT rect;
+};
+constexpr int ABOUT_LINK_COUNT = 3;
+constexpr int NO_LINK = -1;
+extern AboutLink aboutLinks[ABOUT_LINK_COUNT];
+// The link the about box has selected, kept from one opening to the next.
+extern int selectedLink;
+// Links are opened through this call: ShellExecuteExW unless a test records instead.
+extern BOOL (*aboutShellExecute)(SHELLEXECUTEINFOW* info);
+// The file version of the program's version resource, "1.2.3.4"; false without one.
+bool ReadProgramVersion(wchar_t (&text)[32]);
+DWORD ShowAbout(HWND owner);
 
 // script_dialog.cpp
 constexpr int MAX_DIALOG_ITEMS = 32;

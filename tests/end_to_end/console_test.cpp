@@ -1,109 +1,44 @@
 // The console as a user meets it: Varnolt.exe started without a command line, driven from
 // this process through its window.
+#include "end_to_end/program_windows.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <commdlg.h>
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
+
+using namespace e2e;
 
 constexpr int FIELD = 300;
 constexpr int BROWSE = 303;
 constexpr int PROMPT = 304;
 constexpr int LOG = 305;
 constexpr UINT SUBMENU_OF_BUTTON = WM_USER + 401;
-constexpr DWORD WAIT_MS = 30000;
-
-std::wstring VarnoltPath()
-{
-    return test::ProgramFolder() + L"\\Varnolt.exe";
-}
 
 struct Console {
     PROCESS_INFORMATION process = {};
     HWND dialog = nullptr;
 };
 
-// The top-level window titled "Varnolt" of class 'windowClass' that 'processId' shows.
-HWND FindProgramWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title)
-{
-    for (HWND window = FindWindowExW(nullptr, nullptr, windowClass, title); window;
-         window = FindWindowExW(nullptr, window, windowClass, title)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == processId && IsWindowVisible(window))
-            return window;
-    }
-    return nullptr;
-}
-
-HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title)
-{
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 20) {
-        if (HWND window = FindProgramWindow(processId, windowClass, title))
-            return window;
-        Sleep(20);
-    }
-    return nullptr;
-}
-
-PROCESS_INFORMATION StartVarnolt(const std::wstring& arguments)
-{
-    std::wstring line = L"\"" + VarnoltPath() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    std::vector<wchar_t> text(line.begin(), line.end());
-    text.push_back(0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessW(VarnoltPath().c_str(), text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
-    return process;
-}
-
-Console OpenConsole(const std::wstring& arguments = L"")
+Console OpenConsole(const std::wstring& arguments = L"", const std::wstring& program = VarnoltPath(),
+                    const wchar_t* folder = nullptr)
 {
     Console console;
-    console.process = StartVarnolt(arguments);
+    console.process = StartVarnolt(arguments, program, folder);
     console.dialog = WaitForWindow(console.process.dwProcessId, L"#32770", L"Varnolt");
     EXPECT_NE(console.dialog, nullptr);
     return console;
-}
-
-DWORD WaitForExit(PROCESS_INFORMATION& process)
-{
-    bool ended = WaitForSingleObject(process.hProcess, WAIT_MS) == WAIT_OBJECT_0;
-    EXPECT_TRUE(ended);
-    if (!ended)
-        TerminateProcess(process.hProcess, 0xDEAD);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    process = {};
-    return exitCode;
 }
 
 DWORD CloseConsole(Console& console, UINT command)
 {
     PostMessageW(console.dialog, WM_COMMAND, MAKEWPARAM(command, 0), 0);
     return WaitForExit(console.process);
-}
-
-LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    DWORD_PTR result = 0;
-    EXPECT_TRUE(SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, WAIT_MS, &result));
-    return static_cast<LRESULT>(result);
-}
-
-std::wstring TextOf(HWND window)
-{
-    auto length = static_cast<size_t>(Send(window, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring text(length + 1, L'\0');
-    Send(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(wcslen(text.c_str()));
-    return text;
 }
 
 std::wstring Text(const Console& console, int id)
@@ -130,19 +65,6 @@ bool IsExecuteEnabled(const Console& console)
     HWND toolbar = FindWindowExW(BarOf(console), nullptr, TOOLBARCLASSNAMEW, nullptr);
     EXPECT_NE(toolbar, nullptr);
     return Send(toolbar, TB_ISBUTTONENABLED, 1, 0) != 0;
-}
-
-// Waits until 'check' holds, for up to WAIT_MS: keys and clicks posted to the console are
-// handled after any message sent to it, so their effect is awaited instead.
-template <typename Check>
-bool Eventually(Check check)
-{
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 20) {
-        if (check())
-            return true;
-        Sleep(20);
-    }
-    return check();
 }
 
 // Runs the field as the Execute button does; the command has run when the call returns.
@@ -338,6 +260,163 @@ TEST_F(AssociationToggle, FollowsTheProgramsClassKey)
     EXPECT_EQ(Toggle(console), L"已经取消 VRS/REG/PROVXML 文件类型关联。");
     EXPECT_FALSE(ClassKeyExists(L"Varnolt"));
     EXPECT_EQ(CloseConsole(console, 402), 0u);
+}
+
+// The browse button with stand-in providers next to a copy of the program. Each browse
+// loads and frees its provider, so the providers can change between presses of '...'.
+class BrowseTest : public ConsoleTest {
+protected:
+    static constexpr wchar_t SETTINGS[] = L"Software\\Varnolt";
+    static constexpr wchar_t RESCO[] = L"SOFTWARE\\Apps\\Resco Explorer";
+    test::TempFolder program, installed, current;
+    std::wstring savedFolder;
+    bool hadFolder = false, hadApps = false;
+
+    void SetUp() override
+    {
+        ConsoleTest::SetUp();
+        hadFolder = ReadValue(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile", savedFolder);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile");
+        HKEY apps = nullptr;
+        hadApps = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps", 0, KEY_READ, &apps) == ERROR_SUCCESS;
+        if (apps)
+            RegCloseKey(apps);
+        ASSERT_FALSE(hadApps && RegOpenKeyExW(HKEY_LOCAL_MACHINE, RESCO, 0, KEY_READ, &apps) == ERROR_SUCCESS)
+            << "a Resco Explorer key of the machine's own";
+        ASSERT_TRUE(CopyFileW(VarnoltPath().c_str(), (program / L"Varnolt.exe").c_str(), FALSE));
+    }
+    void TearDown() override
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile");
+        if (hadFolder)
+            RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile", REG_SZ, savedFolder.c_str(),
+                            static_cast<DWORD>((savedFolder.size() + 1) * sizeof(wchar_t)));
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, hadApps ? RESCO : L"SOFTWARE\\Apps");
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, hadApps ? RESCO : L"SOFTWARE\\Apps");
+    }
+    static bool ReadValue(HKEY root, const wchar_t* key, const wchar_t* name, std::wstring& value)
+    {
+        wchar_t text[MAX_PATH] = {};
+        DWORD bytes = sizeof text - sizeof(wchar_t);
+        bool found = RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, text, &bytes) == ERROR_SUCCESS;
+        value = found ? text : L"(none)";
+        return found;
+    }
+    std::wstring BrowseFolder()
+    {
+        std::wstring value;
+        ReadValue(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile", value);
+        return value;
+    }
+    // Puts the stand-in exporting 'entry' into 'folder' as the library 'name', answering 'answer'.
+    static void PutProvider(const test::TempFolder& folder, const wchar_t* entry, const wchar_t* name,
+                            const std::string& answer)
+    {
+        std::wstring standin = test::ProgramFolder() + L"\\provider_" + entry + L".dll";
+        ASSERT_TRUE(CopyFileW(standin.c_str(), (folder / name).c_str(), FALSE)) << test::Utf8(name);
+        test::WriteBytes(folder / L"answer.txt", answer);
+    }
+    // The fields of each call a provider in 'folder' had, in order.
+    static std::vector<std::map<std::string, std::string>> Calls(const test::TempFolder& folder)
+    {
+        std::vector<std::map<std::string, std::string>> calls;
+        std::string text = test::Exists(folder / L"calls.txt") ? test::ReadBytes(folder / L"calls.txt") : "";
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            calls.emplace_back();
+            std::string line = text.substr(at, end - at);
+            for (size_t field = 0, stop; field < line.size(); field = stop + 1) {
+                stop = std::min(line.find('\t', field), line.size());
+                size_t equals = line.find('=', field);
+                calls.back()[line.substr(field, equals - field)] = line.substr(equals + 1, stop - equals - 1);
+            }
+        }
+        return calls;
+    }
+    std::wstring Browse(const Console& console)
+    {
+        Send(console.dialog, WM_COMMAND, MAKEWPARAM(BROWSE, BN_CLICKED), 0);
+        return Text(console, FIELD);
+    }
+};
+
+TEST_F(BrowseTest, FirstProviderPresentPicksAndItsAnswerIsFinal)
+{
+    PutProvider(program, L"rfileshell", L"AygShell.dll", "");         // without AygShell's entry point: skipped
+    PutProvider(program, L"tgetfile", L"tGetFile.dll", "C:\\picked\\one.vrs");
+    PutProvider(current, L"rfileshell", L"RFileShell.dll", "C:\\planted.vrs");  // the current folder is never searched
+    Console console = OpenConsole(L"", program / L"Varnolt.exe", current.path().c_str());
+    ASSERT_NE(console.dialog, nullptr);
+    SetField(console, L"EVAL x=1");
+    EXPECT_EQ(Browse(console), L"C:\\picked\\one.vrs");
+    EXPECT_EQ(BrowseFolder(), L"C:\\picked\\");
+    EXPECT_TRUE(Calls(current).empty());
+    auto calls = Calls(program);
+    ASSERT_EQ(calls.size(), 1u);
+    const std::map<std::string, std::string> RECORD = {
+        {"entry", "tGetFile"}, {"first", "0"}, {"size", std::to_string(sizeof(OPENFILENAMEW))}, {"owner", "yes"},
+        {"flags", std::to_string(0x11000800)}, {"file", "EVAL x=1"}, {"max", "260"}, {"initial", "\\"},
+        {"title", "浏览 VRS/REG/XML/EXE/DLL 文件"}, {"ext", ".vrs"},
+        {"filter", "所有支持文件 (*.vrs;*.reg;*xml;*.exe;*.dll)|*.vrs;*.reg;*.rgu;*xml;*.exe;*.dll|命令文件 (*.vrs)|*.vrs|"
+                   "注册表文件 (*.reg)|*.reg|配置文件 (*xml)|*xml|可执行文件 (*.exe;*.dll)|*.exe*.dll|所有文件 (*.*)|*.*|"}};
+    EXPECT_EQ(calls[0], RECORD);
+
+    PutProvider(program, L"rfileshell", L"RFileShell.dll", "C:\\picked\\two.reg");
+    EXPECT_EQ(Browse(console), L"C:\\picked\\two.reg");
+    test::WriteBytes(program / L"answer.txt", "");                      // cancelled: no other provider is asked
+    EXPECT_EQ(Browse(console), L"C:\\picked\\two.reg");
+    EXPECT_EQ(BrowseFolder(), L"C:\\picked\\");
+    calls = Calls(program);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1]["entry"], "RShellGetOpenFileName");
+    EXPECT_EQ(calls[1]["initial"], "C:\\picked\\");                     // where the last file was picked
+    EXPECT_EQ(calls[1]["file"], "C:\\picked\\one.vrs");
+    EXPECT_EQ(calls[2]["entry"], "RShellGetOpenFileName");
+
+    PutProvider(program, L"aygshell", L"AygShell.dll", "D:\\x.vrs");
+    EXPECT_EQ(Browse(console), L"D:\\x.vrs");
+    EXPECT_EQ(BrowseFolder(), L"D:\\");
+    calls = Calls(program);
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[3]["entry"], "GetOpenFileNameEx");
+    EXPECT_EQ(calls[3]["size"], std::to_string(sizeof(OPENFILENAMEW) + 8));
+    EXPECT_EQ(calls[3]["sort"], std::to_string(0x8002));
+    EXPECT_EQ(calls[3]["exflags"], "2");
+    EXPECT_EQ(CloseConsole(console, 2), 0u);
+}
+
+TEST_F(BrowseTest, InstallDirFindsRFileShellAndTheDesktopsDialogComesLast)
+{
+    Console console = OpenConsole(L"", program / L"Varnolt.exe");
+    ASSERT_NE(console.dialog, nullptr);
+    PutProvider(installed, L"rfileshell", L"RFileShell.dll", "C:\\via\\install.vrs");
+    for (const std::wstring& folder : {installed.path(), installed.path() + L"\\"}) {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, RESCO, L"InstallDir", REG_SZ, folder.c_str(),
+                                  static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+        SetField(console, L"");
+        EXPECT_EQ(Browse(console), L"C:\\via\\install.vrs") << test::Utf8(folder);
+    }
+    EXPECT_EQ(Calls(installed).size(), 2u);
+
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RESCO, L"InstallDir");   // no provider left: the desktop's own dialog
+    auto openDesktopDialog = [&] {
+        PostMessageW(console.dialog, WM_COMMAND, MAKEWPARAM(BROWSE, BN_CLICKED), 0);
+        return WaitForWindow(console.process.dwProcessId, L"#32770", L"浏览 VRS/REG/XML/EXE/DLL 文件");
+    };
+    SetField(console, L"kept");
+    HWND desktopDialog = openDesktopDialog();
+    ASSERT_NE(desktopDialog, nullptr);
+    PostMessageW(desktopDialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(desktopDialog); }));
+    EXPECT_EQ(Text(console, FIELD), L"kept");
+    EXPECT_EQ(BrowseFolder(), L"C:\\via\\");
+    desktopDialog = openDesktopDialog();
+    ASSERT_NE(desktopDialog, nullptr);
+    std::wstring chosen = program / L"Varnolt.exe";
+    Send(GetDlgItem(desktopDialog, 0x47C), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));   // its file name box
+    PostMessageW(desktopDialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(Eventually([&] { return Text(console, FIELD) == chosen; })) << test::Utf8(Text(console, FIELD));
+    EXPECT_EQ(BrowseFolder(), program.path() + L"\\");
+    EXPECT_EQ(CloseConsole(console, 2), 0u);
 }
 
 } // namespace
