@@ -181,6 +181,45 @@ TEST_F(ConsoleTest, LongRunKeepsItsNewestEntries)
     EXPECT_EQ(CloseConsole(console, 2), 0u);
 }
 
+// A window titled "Varnolt" that the console's process shows besides the console.
+HWND WaitForOtherWindow(const Console& console)
+{
+    HWND found = nullptr;
+    Eventually([&] {
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", L"Varnolt"); window && !found;
+             window = FindWindowExW(nullptr, window, L"#32770", L"Varnolt")) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (window != console.dialog && owner == console.process.dwProcessId && IsWindowVisible(window))
+                found = window;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+TEST_F(ConsoleTest, MenuShowsTheGuideNextToTheProgramAndTheAboutBox)
+{
+    Console console = OpenConsole();
+    ASSERT_NE(console.dialog, nullptr);
+    PostMessageW(console.dialog, WM_COMMAND, 400, 0);       // 帮助
+    HWND help = WaitForOtherWindow(console);
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(GetWindow(help, GW_OWNER), console.dialog);
+    std::wstring guide = TextOf(FindWindowExW(help, nullptr, L"DISPLAYCLASS", nullptr));
+    EXPECT_EQ(guide.rfind(L"Varnolt User Guide\r\n", 0), 0u) << test::Utf8(guide.substr(0, 80));
+    EXPECT_NE(guide.find(L"TGZX"), std::wstring::npos);
+    PostMessageW(help, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(help); }));
+
+    PostMessageW(console.dialog, WM_COMMAND, 401, 0);       // 关于
+    HWND about = WaitForOtherWindow(console);
+    ASSERT_NE(about, nullptr);
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(about); }));
+    EXPECT_EQ(CloseConsole(console, 402), 0u);
+}
+
 // The association toggle, with the machine's own file-type keys saved and put back.
 class AssociationToggle : public ConsoleTest {
 protected:
