@@ -544,7 +544,8 @@ DWORD MeasureHtmlDocument(HtmlDocument& document, HtmlFonts& fonts)
     if (!ReserveItems(advance, document.text.count))
         return ERROR_OUTOFMEMORY;
     advance.count = document.text.count;
-    ZeroMemory(advance.items, advance.count * sizeof(int));
+    if (advance.count)      // an empty page has no array at all
+        ZeroMemory(advance.items, advance.count * sizeof(int));
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc)
         return ERROR_NOT_ENOUGH_MEMORY;

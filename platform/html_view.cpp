@@ -39,6 +39,8 @@ struct HtmlView {
 
 [[nodiscard]] bool AppendSource(HtmlView& view, const wchar_t* text, size_t length)
 {
+    if (length == 0)        // nothing to copy, and perhaps no array to copy it to yet
+        return true;
     if (length > HTML_ARRAY_LIMIT || !ReserveItems(view.source, static_cast<DWORD>(length)))
         return false;
     wmemcpy(view.source.items + view.source.count, text, length);

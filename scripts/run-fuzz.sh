@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # make fuzz: feeds generated and mutated scripts, .reg texts, tar archives, provisioning
-# documents and DLGX item lists to the product (FUZZ_COUNT each, 100000 by default) under
-# vfuzz's watchdog and fences, then replays the saved regression inputs. Failing inputs
-# are saved under tests/corpus/.
+# documents, DLGX item lists and HTML pages to the product (FUZZ_COUNT each, 100000 by
+# default) under vfuzz's watchdog and fences, then replays the saved regression inputs.
+# Failing inputs are saved under tests/corpus/.
 # FUZZ_SEED picks the campaign (default: today's date), so a run can be repeated.
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,7 +21,7 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 "$here/scripts/wine-warm.sh"
 
 status=0
-for target in script reg tar provxml dlgx; do
+for target in script reg tar provxml dlgx html; do
   "$here/scripts/wine-run.sh" "$build/vfuzz.exe" campaign "$target" "$seed" "$count" "$corpus" "$hang_ms" || status=1
 done
 "$here/scripts/wine-run.sh" "$build/vfuzz.exe" replay-all "$corpus" "$hang_ms" || status=1

@@ -52,7 +52,7 @@ TEST(FuzzHarness, ReplayReportsASavedFailure)
 TEST(FuzzHarness, InputsAreReproducibleFromSeedAndIndex)
 {
     for (fuzz::Target target : {fuzz::Target::Script, fuzz::Target::Registry, fuzz::Target::Archive,
-                                fuzz::Target::Provisioning, fuzz::Target::Dialog}) {
+                                fuzz::Target::Provisioning, fuzz::Target::Dialog, fuzz::Target::Html}) {
         EXPECT_EQ(fuzz::GenerateInput(target, 7, 42), fuzz::GenerateInput(target, 7, 42));
         EXPECT_NE(fuzz::GenerateInput(target, 7, 42), fuzz::GenerateInput(target, 8, 42));
     }
@@ -70,6 +70,7 @@ const SampleCase SAMPLE_CASES[] = {
     {fuzz::Target::Archive, 1000, __LINE__},
     {fuzz::Target::Provisioning, 2000, __LINE__},
     {fuzz::Target::Dialog, 2000, __LINE__},
+    {fuzz::Target::Html, 2000, __LINE__},
 };
 
 TEST(FuzzSample, FixedSeedSampleRunsClean)
@@ -87,7 +88,7 @@ TEST(FuzzSample, FixedSeedSampleRunsClean)
 
 TEST(FuzzCorpus, SavedInputsReplayClean)
 {
-    int counts[6] = {};
+    int counts[7] = {};
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(FUZZ_CORPUS_FOLDER L"\\*", &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no corpus folder";
@@ -105,6 +106,7 @@ TEST(FuzzCorpus, SavedInputsReplayClean)
     EXPECT_GT(counts[static_cast<int>(fuzz::Target::Registry)], 0);
     EXPECT_GT(counts[static_cast<int>(fuzz::Target::Archive)], 0);
     EXPECT_GT(counts[static_cast<int>(fuzz::Target::Dialog)], 0);
+    EXPECT_GT(counts[static_cast<int>(fuzz::Target::Html)], 0);
 }
 
 } // namespace

@@ -24,6 +24,7 @@ constexpr TargetRow TARGET_TABLE[] = {
     {Target::Provisioning, L"provxml", L".provxml"},
     {Target::Dialog, L"dlgx", L".dlgx"},
     {Target::Probe, L"probe", L".probe"},
+    {Target::Html, L"html", L".htm"},
 };
 
 struct SharedProgress {

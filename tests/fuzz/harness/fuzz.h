@@ -1,7 +1,7 @@
 // The fuzz harness: input generators and mutators for the parsers that read untrusted
-// text (scripts, .reg files, tar archives, provisioning documents, DLGX item lists), the
-// worker that feeds them to the product with its side effects fenced in, and the campaign
-// that watches the worker.
+// text (scripts, .reg files, tar archives, provisioning documents, DLGX item lists, the
+// help viewer's HTML pages), the worker that feeds them to the product with its side
+// effects fenced in, and the campaign that watches the worker.
 #pragma once
 #include <windows.h>
 #include <strsafe.h>
@@ -13,7 +13,7 @@ namespace fuzz {
 
 // 'Probe' is the harness's own check: its inputs crash, hang or write outside on purpose
 // at fixed indexes, so a test can prove that every kind of failure is caught.
-enum class Target { Script, Registry, Archive, Provisioning, Dialog, Probe };
+enum class Target { Script, Registry, Archive, Provisioning, Dialog, Html, Probe };
 
 constexpr DWORD WORKER_FINISHED = 0;
 constexpr DWORD WORKER_FENCE_BROKEN = 0x46454E43;     // "FENC": a write outside the fence
@@ -27,7 +27,7 @@ constexpr uint64_t DIALOG_WINDOW_EVERY = 20;
 
 bool ParseTarget(const wchar_t* name, Target& target);
 const wchar_t* TargetName(Target target);
-const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz", ".provxml", ".dlgx"
+const wchar_t* TargetExtension(Target target);        // of saved inputs: ".vrs", ".reg", ".tgz", ".provxml", ".dlgx", ".htm"
 bool TargetFromFileName(const std::wstring& path, Target& target);
 
 // generate.cpp: input number 'index' of the campaign 'seed', the same on every run.

@@ -349,6 +349,56 @@ std::string GenerateProvisioningDocument(Random& random)
     return Utf16Bytes(text);
 }
 
+// --- HTML pages ---
+
+const wchar_t* const HTML_TAGS[] = {
+    L"p", L"br", L"b", L"i", L"u", L"em", L"strong", L"code", L"tt", L"pre", L"h1", L"h3", L"h6", L"ul", L"ol",
+    L"li", L"dl", L"dt", L"dd", L"table", L"tr", L"td", L"th", L"a", L"center", L"div", L"blockquote", L"hr",
+    L"img", L"script", L"style", L"title", L"head", L"font", L"x-unknown", L"!--", L"!doctype", L"?xml", L"",
+};
+const wchar_t* const HTML_ATTRIBUTES[] = {
+    L" href=\"#kw-EVAL\"", L" href='http://x/?a=1&amp;b'", L" href=sub/page%20x.htm", L" name=top", L" id=\"x\"",
+    L" align=center", L" align=RIGHT", L" start=4", L" type=i", L" type=A", L" start=-3", L" colspan=99999",
+    L" alt=\"[img]\"", L" src=x.png", L" =", L" a=\"unclosed", L" b='", L"/",
+};
+const wchar_t* const HTML_TEXTS[] = {
+    L"word", L" ", L"\n", L"\t", L"&amp;", L"&lt;", L"&#65;", L"&#x1F600;", L"&#xD800;", L"&#99999999;", L"&nbsp;",
+    L"&eacute;", L"&bogus;", L"&", L"&#", L"<", L">", L"\x4E2D\x6587", L"\xD800", L"\xDC00", L"\xFFFF", L"%",
+};
+
+void AppendHtmlTag(std::wstring& text, Random& random)
+{
+    text += L'<';
+    if (random.Chance(40))
+        text += L'/';
+    text += random.Pick(HTML_TAGS);
+    for (size_t i = random.Below(3); i > 0; --i)
+        text += random.Pick(HTML_ATTRIBUTES);
+    if (random.Chance(90))
+        text += L'>';
+}
+
+std::string GenerateHtml(Random& random)
+{
+    std::wstring text;
+    for (size_t pieces = random.Below(200); pieces > 0; --pieces) {
+        switch (random.Below(10)) {
+        case 0: case 1: case 2: AppendHtmlTag(text, random); break;
+        case 3: text.append(random.Below(400), random.Pick(L"x <")); break;
+        case 4: {       // deep nesting
+            const wchar_t* const OPENERS[] = {L"<ul><li>", L"<table><tr><td>", L"<blockquote>", L"<b><i>", L"<ol start=9><li>"};
+            const wchar_t* opener = random.Pick(OPENERS);
+            for (size_t depth = random.Below(300); depth > 0; --depth)
+                text += opener;
+            break;
+        }
+        default: text += random.Pick(HTML_TEXTS); break;
+        }
+    }
+    MutateText(text, random);
+    return Utf16Bytes(text);
+}
+
 // --- tar archives ---
 
 constexpr size_t BLOCK = 512;
@@ -691,6 +741,7 @@ std::string GenerateInput(Target target, uint64_t seed, uint64_t index)
     case Target::Archive: return GenerateArchive(random);
     case Target::Provisioning: return GenerateProvisioningDocument(random);
     case Target::Dialog: return GenerateDialogList(random);
+    case Target::Html: return GenerateHtml(random);
     case Target::Probe: break;
     }
     return "probe " + std::to_string(index);

@@ -1,5 +1,5 @@
 // vfuzz: the fuzz driver of 'make fuzz' and the worker it starts.
-//   vfuzz campaign <script|reg|tar|provxml|dlgx> <seed> <count> <corpus folder> [hang ms]
+//   vfuzz campaign <script|reg|tar|provxml|dlgx|html> <seed> <count> <corpus folder> [hang ms]
 //   vfuzz replay-all <corpus folder> [hang ms]      every saved input again
 //   vfuzz run <target> <seed> <first> <count> <progress>   (worker)
 //   vfuzz replay <file> <progress>                          (worker)

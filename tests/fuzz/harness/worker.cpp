@@ -13,6 +13,8 @@
 #include "archive/archive.h"
 #include "commands/commands.h"
 #include "platform/platform.h"
+#include "platform/html_document.h"
+#include "platform/html_view.h"
 #include "registry/registry.h"
 #include "ui/ui.h"
 #include <shellapi.h>
@@ -553,6 +555,67 @@ void RunDialogInput(const std::string& bytes, uint64_t index)
     EmptyRegistryFence();
 }
 
+// The page's parts without a window: parsed, measured, laid out at a narrow and a wide
+// width, and its text read back whole and character by character.
+void LayOutHtml(const wchar_t* text, DWORD length)
+{
+    HtmlDocument document = {};
+    HtmlLayout layout = {};
+    HtmlFonts fonts = {};
+    if (ParseHtml(text, length, document) == ERROR_SUCCESS && MeasureHtmlDocument(document, fonts) == ERROR_SUCCESS) {
+        for (int width : {1, 600}) {
+            if (LayoutHtmlDocument(document, fonts, width, layout) != ERROR_SUCCESS)
+                continue;
+            DWORD shown = GetHtmlLayoutText(document, layout, nullptr, 0);
+            auto* buffer = static_cast<wchar_t*>(malloc((static_cast<size_t>(shown) + 1) * sizeof(wchar_t)));
+            if (buffer)
+                GetHtmlLayoutText(document, layout, buffer, shown + 1);
+            free(buffer);
+            DWORD offset = 0;
+            for (DWORD index = 0; index <= shown && index < 64; ++index)
+                (void)FindFragmentOfChar(document, layout, index, offset);
+            (void)FindBandAt(layout, layout.height / 2);
+        }
+    }
+    FreeHtmlLayout(layout);
+    ReleaseHtmlFonts(fonts);
+    FreeHtmlDocument(document);
+}
+
+// The control itself where windows can be made: fed in two pieces, resized and painted.
+// Its parent is never shown: a hidden window costs Wine nothing to take down.
+void ShowHtmlInView(const wchar_t* text, size_t length)
+{
+    static HWND parent = CreateWindowExW(0, L"STATIC", L"fuzz", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    if (!parent || !InitHTMLControl(GetModuleHandleW(nullptr)))
+        return;
+    HWND view = CreateWindowExW(0, HTML_VIEW_CLASS, nullptr, 0x50000002, 0, 0, 400, 300, parent, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    if (!view)
+        return;
+    std::wstring first(text, length / 2);
+    SendMessageW(view, DTM_ADDTEXTW, 0, reinterpret_cast<LPARAM>(first.c_str()));
+    SendMessageW(view, DTM_ADDTEXTW, length & 1, reinterpret_cast<LPARAM>(text + length / 2));
+    SendMessageW(view, DTM_ENDOFSOURCE, 0, 0);
+    MoveWindow(view, 0, 0, 37, 300, FALSE);
+    SendMessageW(view, WM_KEYDOWN, VK_END, 0);
+    SendMessageW(view, WM_PAINT, 0, 0);
+    wchar_t shown[64];
+    SendMessageW(view, WM_GETTEXT, ARRAYSIZE(shown), reinterpret_cast<LPARAM>(shown));
+    DestroyWindow(view);
+}
+
+void RunHtmlInput(const std::string& bytes)
+{
+    GuardedText page = PlaceBeforeGuardPage(bytes);
+    if (!page.block)
+        return;
+    size_t length = wcslen(page.text);
+    LayOutHtml(page.text, static_cast<DWORD>(length));
+    ShowHtmlInView(page.text, length);
+    VirtualFree(page.block, 0, MEM_RELEASE);
+}
+
 // The harness's own failures on purpose, one of each kind.
 void RunProbeInput(uint64_t index)
 {
@@ -577,6 +640,7 @@ void RunOne(Target target, const std::string& bytes, uint64_t index)
     case Target::Archive: RunArchiveInput(bytes); break;
     case Target::Provisioning: RunProvisioningInput(bytes); break;
     case Target::Dialog: RunDialogInput(bytes, index); break;
+    case Target::Html: RunHtmlInput(bytes); break;
     case Target::Probe: RunProbeInput(index); break;
     }
 }
