@@ -2,6 +2,7 @@
 # make test  - install what is missing, build, and run every test under Wine (one Xvfb)
 # make console - opens the console (needs a display)
 # make bench - benchmarks against the platform's own tools
+# make dist  - the release a user downloads: dist/varnolt-<version>-win64.zip
 MAKEFLAGS += --no-print-directory
 BUILD := build
 JOBS ?= $(shell nproc)
@@ -9,7 +10,7 @@ export WINEPREFIX := $(CURDIR)/$(BUILD)/wineprefix
 export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=
 
-.PHONY: all deps build prefix run console test bench fuzz clean
+.PHONY: all deps build prefix run console test bench fuzz dist clean
 
 all: build
 
@@ -39,6 +40,9 @@ bench: build prefix
 
 fuzz: build prefix
 	@scripts/run-fuzz.sh
+
+dist: build
+	@python3 scripts/make-dist.py --build $(BUILD) --out dist
 
 clean:
 	rm -rf $(BUILD)

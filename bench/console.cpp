@@ -3,7 +3,9 @@
 //   bench_console execute <program> <line>        seconds for the console to run <line> typed
 //                                                  into its command field (the run ends when
 //                                                  the Execute command returns)
-// Both close the window afterwards; "keep" instead of "startup"/"execute" leaves it open.
+//   bench_console shown <program> [arguments]     seconds until its first window shows text in
+//                                                  an HTML view or an edit control (laid out)
+// They close the window afterwards; "keep" instead of "startup"/"execute" leaves it open.
 //   bench_console post <program> <id>             leaves the console open with command <id>
 //                                                  posted to it (401: the about box), for screenshots
 #include <windows.h>
@@ -44,12 +46,12 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
     return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-bool Start(const std::wstring& program, const std::wstring& arguments, Started& started)
+bool Start(const std::wstring& program, const std::wstring& arguments, Started& started, LARGE_INTEGER& begin)
 {
     std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    LARGE_INTEGER begin, end;
+    LARGE_INTEGER end;
     QueryPerformanceCounter(&begin);
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &started.process))
@@ -75,6 +77,56 @@ void Close(Started& started)
     CloseHandle(started.process.hProcess);
 }
 
+// A window of the process that shows a page or a text in a child, and that child.
+struct TextSearch {
+    DWORD processId;
+    HWND window;
+    HWND child;
+};
+
+BOOL CALLBACK FindTextWindow(HWND window, LPARAM data)
+{
+    auto& search = *reinterpret_cast<TextSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search.processId || !IsWindowVisible(window))
+        return TRUE;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t kind[32] = {};
+        GetClassNameW(child, kind, ARRAYSIZE(kind));
+        if (_wcsicmp(kind, L"DISPLAYCLASS") == 0 || _wcsicmp(kind, L"Edit") == 0) {
+            search.window = window;
+            search.child = child;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+// Waits until a window of the program shows text (the page laid out, the edit control
+// filled); the seconds from the program's start to then, -1 if that never happens. That
+// window becomes the one closed afterwards.
+double WaitForText(Started& started, const LARGE_INTEGER& begin)
+{
+    TextSearch search = {started.process.dwProcessId, nullptr, nullptr};
+    DWORD_PTR length = 0;
+    for (DWORD waited = 0; waited < WAIT_MS && !length; ++waited) {
+        if (!search.child || !IsWindow(search.child)) {      // a window of the start may go again
+            search = {started.process.dwProcessId, nullptr, nullptr};
+            EnumWindows(FindTextWindow, reinterpret_cast<LPARAM>(&search));
+        }
+        if (!search.child || !SendMessageTimeoutW(search.child, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, WAIT_MS, &length))
+            length = 0;
+        if (!length)
+            Sleep(1);
+    }
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&end);
+    if (search.window)
+        started.window = search.window;
+    return length ? Seconds(begin, end) : -1;
+}
+
 double Execute(HWND console, const wchar_t* commandLine)
 {
     DWORD_PTR ignored = 0;
@@ -92,17 +144,20 @@ double Execute(HWND console, const wchar_t* commandLine)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) {
-        fwprintf(stderr, L"usage: bench_console startup|execute|keep <program> [arguments|line]\n");
+        fwprintf(stderr, L"usage: bench_console startup|execute|keep|post|shown <program> [arguments|line|id]\n");
         return 2;
     }
     std::wstring mode = argv[1];
     bool executing = mode == L"execute" || mode == L"keep" || mode == L"post";
     Started started = {};
-    if (!Start(argv[2], executing || argc < 4 ? L"" : argv[3], started)) {
+    LARGE_INTEGER begin;
+    if (!Start(argv[2], executing || argc < 4 ? L"" : argv[3], started, begin)) {
         fwprintf(stderr, L"no window appeared\n");
         return 3;
     }
     double seconds = started.seconds;
+    if (mode == L"shown")
+        seconds = WaitForText(started, begin);
     if (mode == L"post" && argc >= 4)
         PostMessageW(started.window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), 0), 0);
     else if (executing && argc >= 4)

@@ -12,3 +12,13 @@ foreach(variant AYGSHELL RFILESHELL TGETFILE)
     add_dependencies(end_to_end_tests provider_${name})
   endif()
 endforeach()
+
+# The release zip, made and unpacked by check_package.sh, and an example run from it.
+add_executable(package_tests ${CMAKE_CURRENT_SOURCE_DIR}/package/package_test.cpp)
+target_compile_options(package_tests PRIVATE -Wall -Wextra -Werror)
+target_link_options(package_tests PRIVATE ${VARNOLT_LINK})
+target_link_libraries(package_tests PRIVATE test_support gtest_main)
+add_dependencies(package_tests Varnolt help_file)
+add_test(NAME package COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/package/check_package.sh ${CMAKE_SOURCE_DIR}
+         ${CMAKE_BINARY_DIR} ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(package PROPERTIES TIMEOUT 300)
