@@ -172,6 +172,11 @@ size_t AppendPathComponent(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* name)
 
 DWORD BrowseForFile(HWND owner, int control, UINT filterId)
 {
+    return BrowseForFileOnPlatform(owner, control, filterId, platformFlags);
+}
+
+DWORD BrowseForFileOnPlatform(HWND owner, int control, UINT filterId, DWORD platform)
+{
     wchar_t file[MAX_PATH_CHARS] = {};
     wchar_t initialFolder[MAX_PATH_CHARS] = {};
     wchar_t filter[FILTER_CHARS] = {};
@@ -196,7 +201,7 @@ DWORD BrowseForFile(HWND owner, int control, UINT filterId)
     size_t used = NO_PROVIDER;
     DWORD chosen = static_cast<DWORD>(AskFirstProvider(record, extension, used));
     file[MAX_PATH_CHARS - 1] = 0;       // whatever the provider left there
-    if (!chosen && used == SYSTEM_DIALOG && !(platformFlags & (PLATFORM_POCKET_PC | PLATFORM_CE5)))
+    if (!chosen && used == SYSTEM_DIALOG && !(platform & (PLATFORM_POCKET_PC | PLATFORM_CE5)))
         chosen = OfferDefaultFile(owner, file, extension, title) ? 1 : 0;
     if (chosen) {
         SetFocus(GetDlgItem(owner, control));

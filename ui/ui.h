@@ -49,6 +49,10 @@ size_t AppendPathComponent(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* name)
 // of the last file picked (the setting BrowseFile of HKCU\Software\Varnolt), and puts
 // its path into the control 'control' of 'owner'. Non-zero when a file was picked.
 DWORD BrowseForFile(HWND owner, int control, UINT filterId);
+// The same as on the device family and system version 'platform' tells (platformFlags'
+// bits): where the system's own dialog fails on a Smartphone before version 5, it offers
+// a default file instead.
+DWORD BrowseForFileOnPlatform(HWND owner, int control, UINT filterId, DWORD platform);
 
 // help.cpp
 // True for an existing file that is not a folder.

@@ -1,5 +1,7 @@
-// Path joining of the browse providers' InstallDir fallback; browsing itself is driven
-// through the console in tests/end_to_end.
+// Path joining of the browse providers' InstallDir fallback, and the Smartphone's default
+// file; browsing through the providers is driven through the console in tests/end_to_end.
+#include "resources/resource.h"
+#include "tests/ui/modal_window.h"
 #include "ui/ui.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -29,6 +31,56 @@ TEST(AppendPathComponent, JoinsWithOneBackslash)
         EXPECT_EQ(std::wstring(path), expected) << "case at line " << c.line;
         EXPECT_EQ(length, c.joined.size()) << "case at line " << c.line;
     }
+}
+
+// The folder last browsed to, put back as it was when the test ends.
+struct SavedBrowseFolder {
+    wchar_t folder[MAX_PATH] = {};
+    bool saved = false;
+    SavedBrowseFolder()
+    {
+        DWORD bytes = sizeof folder - sizeof(wchar_t);
+        saved = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", RRF_RT_REG_SZ, nullptr, folder,
+                             &bytes) == ERROR_SUCCESS;
+    }
+    ~SavedBrowseFolder()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile");
+        if (saved)
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", REG_SZ, folder,
+                            static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
+    }
+};
+
+TEST(BrowseForFile, SmartphoneBeforeVersion5OffersTheDefaultFile)
+{
+    if (!test::HasDisplay())
+        GTEST_SKIP() << "no display";
+    instanceHandle = GetModuleHandleW(nullptr);
+    SavedBrowseFolder saved;
+    std::wstring field(MAX_PATH, L'\0');
+    const wchar_t* const TITLE = L"浏览 VRS/REG/XML/EXE/DLL 文件";
+    ui_test::ModalWindow browse([&] {
+        HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+        CreateWindowExW(0, L"EDIT", L"typed", WS_CHILD, 0, 0, 100, 20, host, reinterpret_cast<HMENU>(300), nullptr, nullptr);
+        DWORD result = BrowseForFileOnPlatform(host, 300, IDS_BROWSE_FILTER, 0);
+        field.resize(GetDlgItemTextW(host, 300, field.data(), MAX_PATH));
+        DestroyWindow(host);
+        return result;
+    }, TITLE);
+    PostMessageW(browse.window(), WM_COMMAND, IDCANCEL, 0);       // the system's own dialog fails
+    HWND advice = browse.WaitForWindow(TITLE, browse.window());
+    ASSERT_NE(advice, nullptr);
+    wchar_t message[512] = {};
+    GetDlgItemTextW(advice, 0xFFFF, message, ARRAYSIZE(message));
+    EXPECT_EQ(std::wstring(message).rfind(L"如果要在 Smartphone 2003 中浏览获取文件名", 0), 0u) << test::Utf8(message);
+    PostMessageW(advice, WM_COMMAND, IDYES, 0);
+    EXPECT_EQ(browse.Result(), 1u);
+    EXPECT_EQ(field, L"\\My Documents\\Varnolt.vrs");
+    wchar_t folder[MAX_PATH] = {};
+    DWORD bytes = sizeof folder;
+    RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", RRF_RT_REG_SZ, nullptr, folder, &bytes);
+    EXPECT_STREQ(folder, L"\\My Documents\\");
 }
 
 } // namespace

@@ -28,14 +28,15 @@ bool Eventually(Check check)
 
 class ModalWindow {
 public:
-    explicit ModalWindow(std::function<DWORD()> open)
-        : thread_([this, open] {
+    // Runs 'open' and finds the first window it shows titled 'title'.
+    explicit ModalWindow(std::function<DWORD()> open, const wchar_t* title = L"Varnolt")
+        : title_(title), thread_([this, open] {
               threadId_ = GetCurrentThreadId();
               result_ = open();
               done_ = true;
           })
     {
-        EXPECT_TRUE(Eventually([this] { return (window_ = Find()) != nullptr; })) << "the window did not open";
+        EXPECT_TRUE(Eventually([this] { return (window_ = Find(title_, nullptr)) != nullptr; })) << "the window did not open";
     }
     ~ModalWindow()
     {
@@ -44,6 +45,13 @@ public:
         thread_.join();
     }
     HWND window() const { return window_; }
+    // The next visible window titled 'title' of the thread other than 'besides'.
+    HWND WaitForWindow(const wchar_t* title, HWND besides = nullptr) const
+    {
+        HWND found = nullptr;
+        EXPECT_TRUE(Eventually([&] { return (found = Find(title, besides)) != nullptr; })) << "no window";
+        return found;
+    }
     DWORD threadId() const { return threadId_; }
     // Waits for the window to close; its result.
     DWORD Result()
@@ -54,20 +62,27 @@ public:
     bool IsOpen() const { return !done_; }
 
 private:
-    HWND Find() const
+    struct Search {
+        const wchar_t* title;
+        HWND besides;
+        HWND found;
+    };
+    HWND Find(const wchar_t* title, HWND besides) const
     {
-        HWND found = nullptr;
+        Search search = {title, besides, nullptr};
         EnumThreadWindows(threadId_, [](HWND window, LPARAM data) {
-            wchar_t title[16] = {};
-            GetWindowTextW(window, title, 16);
-            if (!IsWindowVisible(window) || wcscmp(title, L"Varnolt") != 0)
+            auto& search = *reinterpret_cast<Search*>(data);
+            wchar_t title[64] = {};
+            GetWindowTextW(window, title, 64);
+            if (window == search.besides || !IsWindowVisible(window) || wcscmp(title, search.title) != 0)
                 return TRUE;
-            *reinterpret_cast<HWND*>(data) = window;
+            search.found = window;
             return FALSE;
-        }, reinterpret_cast<LPARAM>(&found));
-        return threadId_ ? found : nullptr;
+        }, reinterpret_cast<LPARAM>(&search));
+        return threadId_ ? search.found : nullptr;
     }
 
+    const wchar_t* title_;
     std::atomic<DWORD> threadId_{0};
     std::atomic<bool> done_{false};
     DWORD result_ = 0;
