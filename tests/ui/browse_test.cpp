@@ -33,22 +33,31 @@ TEST(AppendPathComponent, JoinsWithOneBackslash)
     }
 }
 
-// The folder last browsed to, put back as it was when the test ends.
-struct SavedBrowseFolder {
+// What browsing leaves in the registry, put back as it was when the test ends: the folder
+// last browsed to, and the key browsing opens (and so makes) when it looks for RFileShell.
+struct SavedBrowseSettings {
     wchar_t folder[MAX_PATH] = {};
-    bool saved = false;
-    SavedBrowseFolder()
+    bool hadFolder = false;
+    bool hadApps = false;
+    SavedBrowseSettings()
     {
         DWORD bytes = sizeof folder - sizeof(wchar_t);
-        saved = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", RRF_RT_REG_SZ, nullptr, folder,
-                             &bytes) == ERROR_SUCCESS;
+        hadFolder = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", RRF_RT_REG_SZ, nullptr, folder,
+                                 &bytes) == ERROR_SUCCESS;
+        HKEY apps = nullptr;
+        hadApps = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps", 0, KEY_READ, &apps) == ERROR_SUCCESS;
+        if (apps)
+            RegCloseKey(apps);
     }
-    ~SavedBrowseFolder()
+    ~SavedBrowseSettings()
     {
         RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile");
-        if (saved)
+        if (hadFolder)
             RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", REG_SZ, folder,
                             static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps\\Resco Explorer");
+        if (!hadApps)
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps");
     }
 };
 
@@ -57,7 +66,7 @@ TEST(BrowseForFile, SmartphoneBeforeVersion5OffersTheDefaultFile)
     if (!test::HasDisplay())
         GTEST_SKIP() << "no display";
     instanceHandle = GetModuleHandleW(nullptr);
-    SavedBrowseFolder saved;
+    SavedBrowseSettings saved;
     std::wstring field(MAX_PATH, L'\0');
     const wchar_t* const TITLE = L"浏览 VRS/REG/XML/EXE/DLL 文件";
     ui_test::ModalWindow browse([&] {
