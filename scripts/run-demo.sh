@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs examples/demo.vrs headless and shows every executed line with its result.
+# Runs examples/demo.vrs headless and shows every executed line with its result, then
+# names the commands that show windows (they need a display).
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -12,5 +13,14 @@ demo=$(echo "Z:$here/examples/demo.vrs" | tr / '\\')
 echo "Running $demo"
 echo
 DISPLAY= "$here/scripts/wine-run.sh" "$here/build/vrun.exe" "$demo" | tr -d '\r' | tr '\001' ','
-echo
-echo "Dialogs need a display: 'make console' opens the console; type LOAD %C\\dialogs.vrs there."
+help=$(echo "Z:$here/examples/help.vrs" | tr / '\\')
+cat <<NEXT
+
+Windows of Varnolt's own need a display:
+  make console      the console: run lines (LOAD %C\\dialogs.vrs shows the dialogs of DLGX),
+                    press ... to browse for a script, and find 帮助 (help: the guide) and
+                    关于 (about) in its menu 菜单
+  scripts/wine-run.sh build/Varnolt.exe '$help'
+                    the help viewer: the guide next to Varnolt.exe, a page of your own,
+                    and a page given as HTML text
+NEXT
