@@ -1,6 +1,7 @@
 // The console as a user meets it: Varnolt.exe started without a command line, driven from
 // this process through its window.
 #include "end_to_end/program_windows.h"
+#include "support/browse_settings.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
@@ -30,7 +31,7 @@ Console OpenConsole(const std::wstring& arguments = L"", const std::wstring& pro
 {
     Console console;
     console.process = StartVarnolt(arguments, program, folder);
-    console.dialog = WaitForWindow(console.process.dwProcessId, L"#32770", L"Varnolt");
+    console.dialog = test::WaitForWindow(console.process.dwProcessId, L"#32770", L"Varnolt");
     EXPECT_NE(console.dialog, nullptr);
     return console;
 }
@@ -154,7 +155,7 @@ TEST_F(ConsoleTest, ArgumentFillsTheFieldAndBackKeyEmptiesIt)
     PostMessageW(log, WM_KEYUP, VK_ESCAPE, 0xC0000001);
     EXPECT_TRUE(Eventually([&] { return Text(console, FIELD).empty(); }));
     EXPECT_FALSE(IsExecuteEnabled(console));
-    EXPECT_EQ(FindProgramWindow(console.process.dwProcessId, L"#32770", L"Varnolt"), console.dialog);   // still open
+    EXPECT_EQ(test::WaitForWindow(console.process.dwProcessId, L"#32770", L"Varnolt", 0), console.dialog);   // still open
     EXPECT_EQ(CloseConsole(console, 2), 0u);
 }
 
@@ -265,7 +266,7 @@ protected:
         auto menu = static_cast<WPARAM>(Send(BarOf(console), SUBMENU_OF_BUTTON, 0, 2));
         Send(console.dialog, WM_INITMENUPOPUP, menu, MAKELPARAM(2, 0));
         PostMessageW(console.dialog, WM_COMMAND, 403, 0);
-        HWND box = WaitForWindow(console.process.dwProcessId, L"#32770", L"文件关联");
+        HWND box = test::WaitForWindow(console.process.dwProcessId, L"#32770", L"文件关联");
         EXPECT_NE(box, nullptr);
         std::wstring message = box ? TextOf(GetDlgItem(box, 0xFFFF)) : L"";
         PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -305,47 +306,14 @@ TEST_F(AssociationToggle, FollowsTheProgramsClassKey)
 // loads and frees its provider, so the providers can change between presses of '...'.
 class BrowseTest : public ConsoleTest {
 protected:
-    static constexpr wchar_t SETTINGS[] = L"Software\\Varnolt";
-    static constexpr wchar_t RESCO[] = L"SOFTWARE\\Apps\\Resco Explorer";
+    test::BrowseSettingsGuard settings;
     test::TempFolder program, installed, current;
-    std::wstring savedFolder;
-    bool hadFolder = false, hadApps = false;
 
     void SetUp() override
     {
         ConsoleTest::SetUp();
-        hadFolder = ReadValue(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile", savedFolder);
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile");
-        HKEY apps = nullptr;
-        hadApps = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps", 0, KEY_READ, &apps) == ERROR_SUCCESS;
-        if (apps)
-            RegCloseKey(apps);
-        ASSERT_FALSE(hadApps && RegOpenKeyExW(HKEY_LOCAL_MACHINE, RESCO, 0, KEY_READ, &apps) == ERROR_SUCCESS)
-            << "a Resco Explorer key of the machine's own";
+        ASSERT_FALSE(settings.MachineHasRescoKey());
         ASSERT_TRUE(CopyFileW(VarnoltPath().c_str(), (program / L"Varnolt.exe").c_str(), FALSE));
-    }
-    void TearDown() override
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile");
-        if (hadFolder)
-            RegSetKeyValueW(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile", REG_SZ, savedFolder.c_str(),
-                            static_cast<DWORD>((savedFolder.size() + 1) * sizeof(wchar_t)));
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, hadApps ? RESCO : L"SOFTWARE\\Apps");
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, hadApps ? RESCO : L"SOFTWARE\\Apps");
-    }
-    static bool ReadValue(HKEY root, const wchar_t* key, const wchar_t* name, std::wstring& value)
-    {
-        wchar_t text[MAX_PATH] = {};
-        DWORD bytes = sizeof text - sizeof(wchar_t);
-        bool found = RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, text, &bytes) == ERROR_SUCCESS;
-        value = found ? text : L"(none)";
-        return found;
-    }
-    std::wstring BrowseFolder()
-    {
-        std::wstring value;
-        ReadValue(HKEY_CURRENT_USER, SETTINGS, L"BrowseFile", value);
-        return value;
     }
     // Puts the stand-in exporting 'entry' into 'folder' as the library 'name', answering 'answer'.
     static void PutProvider(const test::TempFolder& folder, const wchar_t* entry, const wchar_t* name,
@@ -387,7 +355,7 @@ TEST_F(BrowseTest, FirstProviderPresentPicksAndItsAnswerIsFinal)
     ASSERT_NE(console.dialog, nullptr);
     SetField(console, L"EVAL x=1");
     EXPECT_EQ(Browse(console), L"C:\\picked\\one.vrs");
-    EXPECT_EQ(BrowseFolder(), L"C:\\picked\\");
+    EXPECT_EQ(test::BrowseFolderSetting(), L"C:\\picked\\");
     EXPECT_TRUE(Calls(current).empty());
     auto calls = Calls(program);
     ASSERT_EQ(calls.size(), 1u);
@@ -403,7 +371,7 @@ TEST_F(BrowseTest, FirstProviderPresentPicksAndItsAnswerIsFinal)
     EXPECT_EQ(Browse(console), L"C:\\picked\\two.reg");
     test::WriteBytes(program / L"answer.txt", "");                      // cancelled: no other provider is asked
     EXPECT_EQ(Browse(console), L"C:\\picked\\two.reg");
-    EXPECT_EQ(BrowseFolder(), L"C:\\picked\\");
+    EXPECT_EQ(test::BrowseFolderSetting(), L"C:\\picked\\");
     calls = Calls(program);
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[1]["entry"], "RShellGetOpenFileName");
@@ -413,7 +381,7 @@ TEST_F(BrowseTest, FirstProviderPresentPicksAndItsAnswerIsFinal)
 
     PutProvider(program, L"aygshell", L"AygShell.dll", "D:\\x.vrs");
     EXPECT_EQ(Browse(console), L"D:\\x.vrs");
-    EXPECT_EQ(BrowseFolder(), L"D:\\");
+    EXPECT_EQ(test::BrowseFolderSetting(), L"D:\\");
     calls = Calls(program);
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[3]["entry"], "GetOpenFileNameEx");
@@ -429,17 +397,17 @@ TEST_F(BrowseTest, InstallDirFindsRFileShellAndTheDesktopsDialogComesLast)
     ASSERT_NE(console.dialog, nullptr);
     PutProvider(installed, L"rfileshell", L"RFileShell.dll", "C:\\via\\install.vrs");
     for (const std::wstring& folder : {installed.path(), installed.path() + L"\\"}) {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, RESCO, L"InstallDir", REG_SZ, folder.c_str(),
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, test::RESCO_KEY, L"InstallDir", REG_SZ, folder.c_str(),
                                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
         SetField(console, L"");
         EXPECT_EQ(Browse(console), L"C:\\via\\install.vrs") << test::Utf8(folder);
     }
     EXPECT_EQ(Calls(installed).size(), 2u);
 
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RESCO, L"InstallDir");   // no provider left: the desktop's own dialog
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, test::RESCO_KEY, L"InstallDir");   // no provider left: the desktop's own dialog
     auto openDesktopDialog = [&] {
         PostMessageW(console.dialog, WM_COMMAND, MAKEWPARAM(BROWSE, BN_CLICKED), 0);
-        return WaitForWindow(console.process.dwProcessId, L"#32770", L"浏览 VRS/REG/XML/EXE/DLL 文件");
+        return test::WaitForWindow(console.process.dwProcessId, L"#32770", L"浏览 VRS/REG/XML/EXE/DLL 文件");
     };
     SetField(console, L"kept");
     HWND desktopDialog = openDesktopDialog();
@@ -447,14 +415,14 @@ TEST_F(BrowseTest, InstallDirFindsRFileShellAndTheDesktopsDialogComesLast)
     PostMessageW(desktopDialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(Eventually([&] { return !IsWindow(desktopDialog); }));
     EXPECT_EQ(Text(console, FIELD), L"kept");
-    EXPECT_EQ(BrowseFolder(), L"C:\\via\\");
+    EXPECT_EQ(test::BrowseFolderSetting(), L"C:\\via\\");
     desktopDialog = openDesktopDialog();
     ASSERT_NE(desktopDialog, nullptr);
     std::wstring chosen = program / L"Varnolt.exe";
     Send(GetDlgItem(desktopDialog, 0x47C), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));   // its file name box
     PostMessageW(desktopDialog, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(Eventually([&] { return Text(console, FIELD) == chosen; })) << test::Utf8(Text(console, FIELD));
-    EXPECT_EQ(BrowseFolder(), program.path() + L"\\");
+    EXPECT_EQ(test::BrowseFolderSetting(), program.path() + L"\\");
     EXPECT_EQ(CloseConsole(console, 2), 0u);
 }
 

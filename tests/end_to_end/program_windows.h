@@ -1,5 +1,5 @@
-// Driving Varnolt.exe's windows from the test process: starting it, finding its windows,
-// reading their text, and waiting for what posted input leads to.
+// Driving Varnolt.exe's windows from the test process: starting it, reading its windows'
+// text, and waiting for what posted input leads to (test::WaitForWindow finds them).
 #pragma once
 #include "support/test_support.h"
 #include <gtest/gtest.h>
@@ -13,29 +13,6 @@ constexpr DWORD WAIT_MS = 30000;
 inline std::wstring VarnoltPath()
 {
     return test::ProgramFolder() + L"\\Varnolt.exe";
-}
-
-// The visible top-level window of class 'windowClass' titled 'title' that 'processId' shows.
-inline HWND FindProgramWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title)
-{
-    for (HWND window = FindWindowExW(nullptr, nullptr, windowClass, title); window;
-         window = FindWindowExW(nullptr, window, windowClass, title)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == processId && IsWindowVisible(window))
-            return window;
-    }
-    return nullptr;
-}
-
-inline HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title)
-{
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 20) {
-        if (HWND window = FindProgramWindow(processId, windowClass, title))
-            return window;
-        Sleep(20);
-    }
-    return nullptr;
 }
 
 // Starts 'program' (Varnolt.exe next to the tests unless given) with 'arguments', in the

@@ -40,7 +40,7 @@ TEST(Package, HelpExampleShowsTheGuideNextToTheProgram)
     for (const wchar_t* page : PAGES) {
         HWND help = nullptr;
         Eventually([&] {
-            help = FindProgramWindow(process.dwProcessId, L"#32770", L"Varnolt");
+            help = test::WaitForWindow(process.dwProcessId, L"#32770", L"Varnolt", 0);
             return help && !closed.count(help);
         });
         ASSERT_TRUE(help && !closed.count(help)) << "no window for " << test::Utf8(page);

@@ -1,6 +1,7 @@
 // Path joining of the browse providers' InstallDir fallback, and the Smartphone's default
 // file; browsing through the providers is driven through the console in tests/end_to_end.
 #include "resources/resource.h"
+#include "support/browse_settings.h"
 #include "tests/ui/modal_window.h"
 #include "ui/ui.h"
 #include <gtest/gtest.h>
@@ -33,40 +34,12 @@ TEST(AppendPathComponent, JoinsWithOneBackslash)
     }
 }
 
-// What browsing leaves in the registry, put back as it was when the test ends: the folder
-// last browsed to, and the key browsing opens (and so makes) when it looks for RFileShell.
-struct SavedBrowseSettings {
-    wchar_t folder[MAX_PATH] = {};
-    bool hadFolder = false;
-    bool hadApps = false;
-    SavedBrowseSettings()
-    {
-        DWORD bytes = sizeof folder - sizeof(wchar_t);
-        hadFolder = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", RRF_RT_REG_SZ, nullptr, folder,
-                                 &bytes) == ERROR_SUCCESS;
-        HKEY apps = nullptr;
-        hadApps = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps", 0, KEY_READ, &apps) == ERROR_SUCCESS;
-        if (apps)
-            RegCloseKey(apps);
-    }
-    ~SavedBrowseSettings()
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile");
-        if (hadFolder)
-            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", REG_SZ, folder,
-                            static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps\\Resco Explorer");
-        if (!hadApps)
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps");
-    }
-};
-
 TEST(BrowseForFile, SmartphoneBeforeVersion5OffersTheDefaultFile)
 {
     if (!test::HasDisplay())
         GTEST_SKIP() << "no display";
     instanceHandle = GetModuleHandleW(nullptr);
-    SavedBrowseSettings saved;
+    test::BrowseSettingsGuard settings;
     std::wstring field(MAX_PATH, L'\0');
     const wchar_t* const TITLE = L"浏览 VRS/REG/XML/EXE/DLL 文件";
     ui_test::ModalWindow browse([&] {
@@ -86,10 +59,7 @@ TEST(BrowseForFile, SmartphoneBeforeVersion5OffersTheDefaultFile)
     PostMessageW(advice, WM_COMMAND, IDYES, 0);
     EXPECT_EQ(browse.Result(), 1u);
     EXPECT_EQ(field, L"\\My Documents\\Varnolt.vrs");
-    wchar_t folder[MAX_PATH] = {};
-    DWORD bytes = sizeof folder;
-    RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"BrowseFile", RRF_RT_REG_SZ, nullptr, folder, &bytes);
-    EXPECT_STREQ(folder, L"\\My Documents\\");
+    EXPECT_EQ(test::BrowseFolderSetting(), L"\\My Documents\\");
 }
 
 } // namespace

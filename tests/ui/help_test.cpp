@@ -3,7 +3,6 @@
 #include "tests/ui/modal_window.h"
 #include "ui/ui.h"
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace {
 
@@ -23,23 +22,16 @@ protected:
     }
     void TearDown() override
     {
-        for (auto& help : opened)
-            EXPECT_EQ(help->Result(), 0u);
-        opened.clear();
         if (saved)
             htmlViewShellExecute = saved;
     }
     // Opens HELP with 'argument', checks that the page fills the window and has the keys,
-    // and returns the text it shows. The window is closed with Done and left to end on
-    // its thread (taking it down costs Wine seconds without a window manager), until the
-    // test ends and checks its result.
-    std::wstring Shown(const wchar_t* argument)
+    // and returns the text it shows, closing the window with Done.
+    static std::wstring Shown(const wchar_t* argument)
     {
-        auto writable = std::make_shared<std::wstring>(argument ? argument : L"");
-        auto& help = *opened.emplace_back(std::make_unique<ModalWindow>(
-            [writable, argument] { return ShowHelp(nullptr, argument ? writable->data() : nullptr); }));
+        std::wstring writable = argument ? argument : L"";
+        ModalWindow help([&] { return ShowHelp(nullptr, argument ? writable.data() : nullptr); });
         HWND view = FindWindowExW(help.window(), nullptr, L"DISPLAYCLASS", nullptr);
-        EXPECT_NE(view, nullptr);
         RECT client = {}, page = {};
         GetClientRect(help.window(), &client);
         GetWindowRect(view, &page);
@@ -52,9 +44,9 @@ protected:
         std::wstring text(static_cast<size_t>(SendMessageW(view, WM_GETTEXTLENGTH, 0, 0)), L'\0');
         SendMessageW(view, WM_GETTEXT, text.size() + 1, reinterpret_cast<LPARAM>(text.data()));
         PostMessageW(help.window(), WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(help.Result(), 0u);
         return text;
     }
-    std::vector<std::unique_ptr<ModalWindow>> opened;
     BOOL (*saved)(SHELLEXECUTEINFOW*) = nullptr;
 };
 
