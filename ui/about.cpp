@@ -30,8 +30,8 @@ BOOL ShellExecuteLink(SHELLEXECUTEINFOW* info)
     return ShellExecuteExW(info);
 }
 
-int SX(int length) { return ScalePixels(length, ScreenDpiX()); }
-int SY(int length) { return ScalePixels(length, ScreenDpiY()); }
+int ScaleX(int length) { return ScalePixels(length, ScreenDpiX()); }
+int ScaleY(int length) { return ScalePixels(length, ScreenDpiY()); }
 
 void Fill(HDC dc, RECT area, int colorIndex)
 {
@@ -39,13 +39,13 @@ void Fill(HDC dc, RECT area, int colorIndex)
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &area, L"", 0, nullptr);
 }
 
-// Lines in the caption colour every SY(2) pixels from 'top' to above 'below', doubled where
+// Lines in the caption colour every ScaleY(2) pixels from 'top' to above 'below', doubled where
 // that step is wider than two pixels.
 void DrawStripes(HDC dc, int left, int right, int top, int below)
 {
     HPEN pen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_ACTIVECAPTION));
     HGDIOBJ original = SelectObject(dc, pen);
-    int step = SY(2) > 0 ? SY(2) : 1;       // no screen density: still a step forward
+    int step = ScaleY(2) > 0 ? ScaleY(2) : 1;       // no screen density: still a step forward
     for (int y = top; y < below; y += step) {
         MoveToEx(dc, left, y, nullptr);
         LineTo(dc, right, y);
@@ -92,26 +92,26 @@ void DrawVersionAndDate(HDC dc, int width, int height, POINT anchor, int bandBot
     wchar_t version[VERSION_CHARS] = {};
     if (!ReadProgramVersion(version))
         version[0] = 0;
-    if (height >= SY(200)) {
-        RECT line = {anchor.x - SX(28), bandBottom + SY(16), width - SX(2), bandBottom + SY(32)};
+    if (height >= ScaleY(200)) {
+        RECT line = {anchor.x - ScaleX(28), bandBottom + ScaleY(16), width - ScaleX(2), bandBottom + ScaleY(32)};
         DrawTextW(dc, version, -1, &line, LINE_CENTRED);
         DrawTextW(dc, BUILD_DATE, -1, &line, LINE_CENTRED | DT_RIGHT);
         return;
     }
-    RECT line = {anchor.x + SX(30), anchor.y, width + SX(2), anchor.y + SY(18)};
+    RECT line = {anchor.x + ScaleX(30), anchor.y, width + ScaleX(2), anchor.y + ScaleY(18)};
     DrawTextW(dc, version, -1, &line, LINE_CENTRED);
-    OffsetRect(&line, 0, SY(18));
+    OffsetRect(&line, 0, ScaleY(18));
     DrawTextW(dc, BUILD_DATE, -1, &line, LINE_CENTRED);
 }
 
 void DrawIconFrame(HDC dc, POINT anchor)
 {
-    RECT frame = {anchor.x - SX(28), anchor.y - SY(28), anchor.x + SX(28), anchor.y + SY(28)};
+    RECT frame = {anchor.x - ScaleX(28), anchor.y - ScaleY(28), anchor.x + ScaleX(28), anchor.y + ScaleY(28)};
     Fill(dc, frame, COLOR_MENUTEXT);
-    InflateRect(&frame, -SX(4), -SY(4));
+    InflateRect(&frame, -ScaleX(4), -ScaleY(4));
     Fill(dc, frame, COLOR_INFOBK);
     HICON icon = LoadIconW(instanceHandle, MAKEINTRESOURCEW(IDI_PROGRAM));
-    DrawIconEx(dc, anchor.x - SX(16), anchor.y - SY(16), icon, GetSystemMetrics(SM_CXICON),
+    DrawIconEx(dc, anchor.x - ScaleX(16), anchor.y - ScaleY(16), icon, GetSystemMetrics(SM_CXICON),
                GetSystemMetrics(SM_CYICON), 0, nullptr, DI_NORMAL);
 }
 
@@ -126,7 +126,7 @@ void DrawTitle(HDC dc, int width, POINT anchor)
     look.lfQuality = ANTIALIASED_QUALITY;
     HFONT font = CreateFontIndirectW(&look);
     HGDIOBJ original = SelectObject(dc, font);
-    RECT line = {anchor.x + SX(30), anchor.y - SY(30), width, anchor.y};
+    RECT line = {anchor.x + ScaleX(30), anchor.y - ScaleY(30), width, anchor.y};
     SetTextColor(dc, TITLE_SHADOW_COLOR);
     DrawTextW(dc, applicationTitle, -1, &line, LINE_CENTRED);
     OffsetRect(&line, -2, -2);
@@ -141,16 +141,16 @@ void PaintAbout(HWND dialog, HDC dc)
     RECT client = {};
     GetClientRect(dialog, &client);
     int width = client.right, height = client.bottom;
-    POINT anchor = {width >= SX(200) ? width / 4 : width / 5, height >= SY(200) ? height / 4 : height / 5};
-    int bandBottom = anchor.y + SY(36) + SY(12);
+    POINT anchor = {width >= ScaleX(200) ? width / 4 : width / 5, height >= ScaleY(200) ? height / 4 : height / 5};
+    int bandBottom = anchor.y + ScaleY(36) + ScaleY(12);
     DrawStripes(dc, 0, anchor.x, 0, anchor.y);
-    Fill(dc, {0, anchor.y, width, anchor.y + SY(36)}, COLOR_ACTIVECAPTION);
-    Fill(dc, {0, anchor.y + SY(36), width, bandBottom}, COLOR_MENUTEXT);
-    DrawStripes(dc, anchor.x - SX(28), width, bandBottom + 1, bandBottom + SY(14));
+    Fill(dc, {0, anchor.y, width, anchor.y + ScaleY(36)}, COLOR_ACTIVECAPTION);
+    Fill(dc, {0, anchor.y + ScaleY(36), width, bandBottom}, COLOR_MENUTEXT);
+    DrawStripes(dc, anchor.x - ScaleX(28), width, bandBottom + 1, bandBottom + ScaleY(14));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
     DrawVersionAndDate(dc, width, height, anchor, bandBottom);
-    DrawLinks(dc, anchor.x - SX(28), height - 3 * GetSystemMetrics(SM_CYSMICON) - SY(34));
+    DrawLinks(dc, anchor.x - ScaleX(28), height - 3 * GetSystemMetrics(SM_CYSMICON) - ScaleY(34));
     DrawIconFrame(dc, anchor);
     DrawTitle(dc, width, anchor);
 }
