@@ -25,6 +25,9 @@ public:
     BrowseSettingsGuard()
         : saved_(BrowseFolderSetting()), hadApps_(KeyExists(L"SOFTWARE\\Apps")), hadResco_(KeyExists(RESCO_KEY))
     {
+        DWORD bytes = 0;
+        hasInstallDir_ = RegGetValueW(HKEY_LOCAL_MACHINE, RESCO_KEY, L"InstallDir", RRF_RT_ANY, nullptr, nullptr,
+                                      &bytes) == ERROR_SUCCESS;
         RegDeleteKeyValueW(HKEY_CURRENT_USER, BROWSE_SETTINGS_KEY, L"BrowseFile");
     }
     ~BrowseSettingsGuard()
@@ -33,13 +36,18 @@ public:
         if (saved_ != L"(none)")
             RegSetKeyValueW(HKEY_CURRENT_USER, BROWSE_SETTINGS_KEY, L"BrowseFile", REG_SZ, saved_.c_str(),
                             static_cast<DWORD>((saved_.size() + 1) * sizeof(wchar_t)));
-        if (hadResco_)
+        if (hasInstallDir_)
             return;
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, hadApps_ ? RESCO_KEY : L"SOFTWARE\\Apps");
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, hadApps_ ? RESCO_KEY : L"SOFTWARE\\Apps");
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RESCO_KEY, L"InstallDir");
+        if (!hadResco_) {
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, RESCO_KEY);
+            if (!hadApps_)
+                RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Apps");
+        }
     }
-    // The machine has a Resco Explorer key of its own, which a test must leave alone.
-    bool MachineHasRescoKey() const { return hadResco_; }
+    // An InstallDir of the machine's own, which a test must not replace. (The key alone
+    // is what any browse leaves behind.)
+    bool MachineHasInstallDir() const { return hasInstallDir_; }
     BrowseSettingsGuard(const BrowseSettingsGuard&) = delete;
     BrowseSettingsGuard& operator=(const BrowseSettingsGuard&) = delete;
 
@@ -56,6 +64,7 @@ private:
     std::wstring saved_;
     bool hadApps_;
     bool hadResco_;
+    bool hasInstallDir_;
 };
 
 } // namespace test
