@@ -44,6 +44,11 @@ wchar_t* SplitAtSeparator(wchar_t* text);
 wchar_t* CutAtSeparator(wchar_t* text);
 const wchar_t* SkipBlanks(const wchar_t* text);
 int HexDigitValue(wchar_t digit);
+// Reads a decimal number as _wtol does (blanks, an optional sign, digits; no digits give
+// 0), except that 2147483648 to 4294967295 give those unsigned values instead of the
+// saturated 2147483647, so that every 32-bit value can be written. Negative numbers stay
+// negative (for a pointer-sized argument they widen with their sign).
+long long ReadDecimalNumber(const wchar_t* text);
 
 // paths.cpp
 using FileVisitor = DWORD (*)(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found);

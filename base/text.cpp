@@ -1,4 +1,5 @@
 #include "base/base.h"
+#include <cstdlib>
 
 // Only ASCII a-z fold: keywords and type markers are ASCII, and other letters must not match.
 bool CharEqualsNoCase(wchar_t a, wchar_t b)
@@ -75,4 +76,14 @@ int HexDigitValue(wchar_t digit)
     if (digit >= L'a' && digit <= L'f')
         return digit - L'a' + 10;
     return -1;
+}
+
+long long ReadDecimalNumber(const wchar_t* text)
+{
+    constexpr long long LOWEST_UNSIGNED_ONLY = 0x80000000LL;
+    constexpr long long HIGHEST_UNSIGNED = 0xFFFFFFFFLL;
+    long long wide = _wcstoi64(text, nullptr, 10);
+    if (wide >= LOWEST_UNSIGNED_ONLY && wide <= HIGHEST_UNSIGNED)
+        return wide;
+    return _wtol(text);
 }

@@ -1,5 +1,4 @@
 #include "registry/registry.h"
-#include <cstdlib>
 
 namespace {
 
@@ -16,11 +15,12 @@ struct ExportCall {
     size_t count;
 };
 
-// "#n" is the number n (sign-extended), anything else a pointer to the argument's text.
+// "#n" is the number n (a negative one sign-extended), anything else a pointer to the
+// argument's text.
 ExportArgument ConvertArgument(wchar_t* text)
 {
     if (text[0] == L'#')
-        return static_cast<ExportArgument>(_wtol(text + 1));
+        return static_cast<ExportArgument>(ReadDecimalNumber(text + 1));
     return reinterpret_cast<ExportArgument>(text);
 }
 
@@ -79,6 +79,25 @@ bool ConvertExportName(const wchar_t* name, char (&exportName)[EXPORT_NAME_BYTES
     return bytes && !approximated;
 }
 
+bool IsBareName(const wchar_t* library)
+{
+    return !wcspbrk(library, L"\\/:");
+}
+
+// Loads 'library' without looking in the current folder or along PATH: a bare name from
+// the program's folder or the system folder, a path (made full) as that very file, whose
+// own folder is searched for the libraries it needs. nullptr when it cannot be loaded.
+HMODULE LoadLibraryFromKnownPlaces(const wchar_t* library)
+{
+    if (IsBareName(library))
+        return LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    wchar_t full[MAX_PATH_CHARS];
+    DWORD length = GetFullPathNameW(library, MAX_PATH_CHARS, full, nullptr);
+    if (!length || length >= MAX_PATH_CHARS)
+        return nullptr;
+    return LoadLibraryExW(full, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
 } // namespace
 
 // CDLL and the action for .dll/.ocx/.ax files: loads 'library', calls the export named
@@ -92,7 +111,7 @@ DWORD CallDllExport(wchar_t* library, wchar_t* rest)
         return NO_INTERFACE;
     DWORD previousMode = 0;
     bool quieted = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    HMODULE module = LoadLibraryW(library);
+    HMODULE module = LoadLibraryFromKnownPlaces(library);
     if (quieted)
         SetThreadErrorMode(previousMode, nullptr);
     if (!module)

@@ -1,5 +1,4 @@
 #include "registry/registry.h"
-#include <cstdlib>
 
 namespace {
 
@@ -66,7 +65,7 @@ DWORD SetValue(const RegxArgument& parts)
     const wchar_t* name = parts.valuePart + 1;
     switch (parts.valuePart[0]) {
     case L'#': {
-        DWORD number = static_cast<DWORD>(_wtol(parts.valueText));
+        DWORD number = static_cast<DWORD>(ReadDecimalNumber(parts.valueText));
         result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
         break;
     }
@@ -116,7 +115,7 @@ DWORD ReadOrTestValue(const RegxArgument& parts)
         result = key ? RegDeleteValueW(key, name) : openResult;
     } else if (marker == L'#') {
         DWORD number = key ? ReadRegistryDword(key, name, 0) : 0;
-        result = testing ? number == static_cast<DWORD>(_wtol(parts.valueText)) : number;
+        result = testing ? number == static_cast<DWORD>(ReadDecimalNumber(parts.valueText)) : number;
     } else {
         DWORD readResult = openResult;
         if (key)

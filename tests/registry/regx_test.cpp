@@ -23,6 +23,8 @@ const RegxCase REGX_CASES[] = {
     REGX_CASE(L"REGX {K}\\#n1=5\nREGX {K}\\#n1", 5, ANY),
     REGX_CASE(L"REGX {K}\\#missing", 0, ANY),
     REGX_CASE(L"REGX {K}\\#missing=0?", 1, ANY),                 // a missing number tests as 0
+    REGX_CASE(L"REGX {K}\\#u=4294967295\nREGX {K}\\#u", 0xFFFFFFFF, ANY),
+    REGX_CASE(L"REGX {K}\\#u=4294967295\nREGX {K}\\#u=-1?", 1, ANY),
     REGX_CASE(L"REGX {K}\\#n2=7\nREGX {K}\\#n2=8?", 0, ANY),
     REGX_CASE(L"REGX {K}\\s1=C:\\a\\b.txt\nREGX {K}\\s1", 0, L"C:\\a\\b.txt"),
     REGX_CASE(L"REGX {K}\\missing", NOT_FOUND, L""),
@@ -70,6 +72,10 @@ const StoreCase STORE_CASES[] = {
     STORE_CASE(L"@v=", REG_BINARY, ""),
     STORE_CASE(L"@v=1f,2", REG_BINARY, "\x1f"),               // a plain comma ends the argument
     STORE_CASE(L"#v=-1", REG_DWORD, "\xff\xff\xff\xff"),
+    STORE_CASE(L"#v=2147483648", REG_DWORD, "\x00\x00\x00\x80"),     // unsigned values above the signed range
+    STORE_CASE(L"#v=4294967295", REG_DWORD, "\xff\xff\xff\xff"),
+    STORE_CASE(L"#v=4294967296", REG_DWORD, "\xff\xff\xff\x7f"),     // beyond 32 bits: saturated as before
+    STORE_CASE(L"#v=-2147483649", REG_DWORD, "\x00\x00\x00\x80"),
     STORE_CASE(L"v=x", REG_SZ, "x\0\0\0"),
 };
 
@@ -114,6 +120,43 @@ TEST(Regx, VariableZeroStaysTerminated)
         std::wstring args = key.Script() + L"\\v";
         EXPECT_EQ(RegistryCommand(args.data()), c.result) << c.bytes.size();
         EXPECT_EQ(std::wstring(ScriptVariables[0], wcsnlen(ScriptVariables[0], MAX_PATH_CHARS)), c.variable0);
+    }
+}
+
+// A value of any type is read into variable 0 as its bytes stand.
+TEST(Regx, ReadsAnyTypeIntoVariableZero)
+{
+    TestKey key(L"types");
+    SetValue(HKEY_CURRENT_USER, key.path(), L"d", REG_DWORD, std::string("A\0B\0", 4));
+    SetValue(HKEY_CURRENT_USER, key.path(), L"m", REG_MULTI_SZ, test::Utf16Bytes(std::wstring(L"a\0bc\0\0", 6)));
+    EXPECT_EQ(test::Run(L"REGX " + key.Script() + L"\\d"), 0u);
+    EXPECT_EQ(std::wstring(ScriptVariables[0], 3), std::wstring(L"AB\0", 3));
+    EXPECT_EQ(test::Run(L"REGX " + key.Script() + L"\\m"), 0u);
+    EXPECT_EQ(std::wstring(ScriptVariables[0], 7), std::wstring(L"a\0bc\0\0\0", 7));
+}
+
+// Each root answers to its short and its long prefix: what one writes, the other reads.
+TEST(Regx, EveryRootByBothNames)
+{
+    std::wstring own = L"VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-roots";
+    const struct {
+        HKEY root;
+        const wchar_t* shortName;
+        const wchar_t* longName;
+        std::wstring path;
+    } roots[] = {
+        {HKEY_LOCAL_MACHINE, L"HKLM", L"HKEY_LOCAL_MACHINE", L"Software\\" + own},
+        {HKEY_CLASSES_ROOT, L"HKCR", L"HKEY_CLASSES_ROOT", own},
+        {HKEY_USERS, L"HKU", L"HKEY_USERS", L".DEFAULT\\Software\\" + own},
+    };
+    for (const auto& r : roots) {
+        RegDeleteTreeW(r.root, r.path.c_str());
+        EXPECT_EQ(test::Run(L"REGX " + std::wstring(r.shortName) + L"\\" + r.path + L"\\#n=7"), 0u) << r.longName;
+        EXPECT_EQ(ReadValue(r.root, r.path, L"n").bytes, std::string("\x07\0\0\0", 4)) << r.longName;
+        EXPECT_EQ(test::Run(L"REGX " + std::wstring(r.longName) + L"\\" + r.path + L"\\#n"), 7u) << r.longName;
+        EXPECT_EQ(test::Run(L"REGX " + std::wstring(r.longName) + L"\\" + r.path + L"\\-"), 0u) << r.longName;
+        EXPECT_FALSE(KeyExists(r.root, r.path)) << r.longName;
+        RegDeleteTreeW(r.root, r.path.c_str());
     }
 }
 
