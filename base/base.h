@@ -99,10 +99,11 @@ DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, boo
 
 // folders.cpp
 DWORD CreatePathDirectories(wchar_t* path);
-// Creates (or empties) the file 'path' for writing. Its folders are made only when it
+// Creates the file 'path' for writing ('creation': CREATE_ALWAYS empties a file that is
+// there, CREATE_NEW fails with ERROR_FILE_EXISTS). Its folders are made only when it
 // cannot be created without them: probing each folder of each file costs more than the
 // write. nullptr on failure, with the platform's error as the last error.
-HANDLE CreateFileMakingFolders(wchar_t* path);
+HANDLE CreateFileMakingFolders(wchar_t* path, DWORD creation = CREATE_ALWAYS);
 
 // shell.cpp
 // The last error, or 'fallback' when a failed call left none, so a failure never reads 0.

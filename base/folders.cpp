@@ -18,12 +18,22 @@ DWORD CreatePathDirectories(wchar_t* path)
     return 1;
 }
 
-HANDLE CreateFileMakingFolders(wchar_t* path)
+namespace {
+
+HANDLE CreateForWriting(const wchar_t* path, DWORD creation)
 {
-    HANDLE file = OpenFileForAccess(path, GENERIC_WRITE);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, creation, 0, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+} // namespace
+
+HANDLE CreateFileMakingFolders(wchar_t* path, DWORD creation)
+{
+    HANDLE file = CreateForWriting(path, creation);
     if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
         CreatePathDirectories(path);
-        file = OpenFileForAccess(path, GENERIC_WRITE);
+        file = CreateForWriting(path, creation);
     }
     return file;
 }

@@ -7,11 +7,61 @@ namespace {
 constexpr size_t ANSI_TEXT_BYTES = 1024;
 constexpr FILEOP_FLAGS DELETE_FLAGS = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;   // 0x0214
 
+bool IsSeparator(wchar_t unit)
+{
+    return unit == L'\\' || unit == L'/';
+}
+
+// Where the part after the root of the full path 'full' begins: after "C:\" or
+// "\\server\share\" (either also behind "\\?\"); nullptr when it starts with no root.
+const wchar_t* SkipRoot(const wchar_t* full)
+{
+    const wchar_t* p = full;
+    bool isShare = false;
+    if (wcsncmp(p, L"\\\\?\\", 4) == 0 || wcsncmp(p, L"\\\\.\\", 4) == 0) {
+        p += 4;
+        isShare = _wcsnicmp(p, L"UNC\\", 4) == 0;
+        if (isShare)
+            p += 4;
+    } else if (IsSeparator(p[0]) && IsSeparator(p[1])) {
+        p += 2;
+        isShare = true;
+    }
+    if (!isShare)
+        return p[0] && p[1] == L':' ? p + 2 + (IsSeparator(p[2]) ? 1 : 0) : nullptr;
+    for (int part = 0; part < 2 && *p; ++part) {        // the server, then the share
+        const wchar_t* separator = wcschr(p, L'\\');
+        p = separator ? separator + 1 : p + wcslen(p);
+    }
+    return p;
+}
+
+// True when deleting 'name' would reach straight into a drive's root: a name whose first
+// component is empty ("\*", what "%1\*" gives with %1 unset), or one whose full path is
+// a root or a pattern directly in one ("C:\*", "*" while in a root, "C:\x\..\*.*").
+bool ReachesIntoRoot(const wchar_t* name)
+{
+    if (IsSeparator(name[0]) && !IsSeparator(name[1]))
+        return true;
+    wchar_t full[MAX_PATH_CHARS];
+    DWORD length = GetFullPathNameW(name, MAX_PATH_CHARS, full, nullptr);
+    if (!length || length >= MAX_PATH_CHARS)
+        return false;                   // longer than any root and the name in it
+    while (length > 0 && full[length - 1] == L'\\')
+        full[--length] = 0;
+    const wchar_t* rest = SkipRoot(full);
+    return rest && !wcschr(rest, L'\\') && (!*rest || wcspbrk(rest, L"*?"));
+}
+
 // Deletes the NUL-separated names from 'list' up to 'end' (the argument's terminator, or
-// an earlier double NUL). The shell wants one more NUL after the last name; it goes into
-// a copy, because the terminator may be the line buffer's last unit.
+// an earlier double NUL). When any name reaches into a root nothing is deleted
+// (E_INVALIDARG). The shell wants one more NUL after the last name; it goes into a copy,
+// because the terminator may be the line buffer's last unit.
 DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
 {
+    for (const wchar_t* name = list; name < end && *name; name += wcslen(name) + 1)
+        if (ReachesIntoRoot(name))
+            return static_cast<DWORD>(E_INVALIDARG);
     wchar_t names[LINE_BUFFER_CHARS + 1];
     size_t units = static_cast<size_t>(end - list) + 1;
     if (units >= ARRAYSIZE(names))
@@ -41,72 +91,141 @@ DWORD WriteText(const wchar_t* path, const wchar_t* text, bool append, bool ansi
     return WriteFileBytes(path, data, byteCount, append) ? ERROR_SUCCESS : 1;
 }
 
-void ClearReadOnly(const wchar_t* path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (GetFileAttributesExW(path, GetFileExInfoStandard, &attributes) &&
-        (attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(path, attributes.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-}
-
 constexpr DWORD COPY_CHUNK_BYTES = 64 * 1024;
+constexpr int TEMPORARY_NAME_TRIES = 64;
 
-// True when 'path' names the very file 'opened' is open on (a copy onto itself).
-bool IsSameFile(HANDLE opened, const wchar_t* path)
+// Streams 'source' into 'output' in fixed-size chunks, so memory does not grow with the
+// file; a short read is the file's end. 0, or the platform's error of a read or a write.
+DWORD StreamFile(HANDLE source, HANDLE output)
 {
-    HANDLE other = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (other == INVALID_HANDLE_VALUE)
-        return false;
-    BY_HANDLE_FILE_INFORMATION a, b;
-    bool same = GetFileInformationByHandle(opened, &a) && GetFileInformationByHandle(other, &b) &&
-                a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-                a.nFileIndexLow == b.nFileIndexLow;
-    CloseHandle(other);
-    return same;
-}
-
-// Streams the source into the target in fixed-size chunks, so memory does not grow with
-// the file. Returns 0, or the platform's error of the open, read or write. A target that
-// is the source itself cannot be opened for writing while the source is open (it is
-// shared for reading only); such a copy leaves the file as it is.
-DWORD CopyOpenFile(HANDLE source, wchar_t* target)
-{
-    HANDLE output = CreateFileMakingFolders(target);
-    if (!output) {
-        DWORD error = LastErrorOr(ERROR_OPEN_FAILED);
-        return error == ERROR_SHARING_VIOLATION && IsSameFile(source, target) ? ERROR_SUCCESS : error;
-    }
     char chunk[COPY_CHUNK_BYTES];
-    DWORD result = ERROR_SUCCESS;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr)) {
-            result = LastErrorOr(ERROR_READ_FAULT);
-            break;
-        }
-        if (!read)
-            break;
+        if (!ReadFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr))
+            return LastErrorOr(ERROR_READ_FAULT);
         DWORD written = 0;
-        if (!WriteFile(output, chunk, read, &written, nullptr) || written != read) {
-            result = LastErrorOr(ERROR_WRITE_FAULT);
-            break;
-        }
+        if (read && (!WriteFile(output, chunk, read, &written, nullptr) || written != read))
+            return LastErrorOr(ERROR_WRITE_FAULT);
+        if (read < COPY_CHUNK_BYTES)
+            return ERROR_SUCCESS;
     }
-    CloseHandle(output);
+}
+
+// Streams 'source' into the file just created at 'path' and closes it; a copy that fails
+// removes the file rather than leave it half written.
+DWORD FillNewFile(HANDLE source, HANDLE output, const wchar_t* path)
+{
+    DWORD result = StreamFile(source, output);
+    if (!CloseHandle(output) && result == ERROR_SUCCESS)
+        result = LastErrorOr(ERROR_WRITE_FAULT);
+    if (result != ERROR_SUCCESS)
+        DeleteFileW(path);
     return result;
 }
 
-// Copies one file's bytes over 'target' (attributes and times are not carried over; a
-// read-only target is overwritten). A source that cannot be opened gives E_OUTOFMEMORY,
-// as when it could not be read into memory; a file copied onto itself is left as it is.
+// Creates a file of a new, unused name in the folder of 'target' and puts its path in
+// 'path'. nullptr with the platform's error when none can be made.
+HANDLE CreateFileBeside(const wchar_t* target, wchar_t (&path)[MAX_PATH_CHARS])
+{
+    const wchar_t* backslash = wcsrchr(target, L'\\');
+    int folderLength = backslash ? static_cast<int>(backslash - target + 1) : 0;
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES; ++attempt) {
+        if (FAILED(StringCchPrintfW(path, MAX_PATH_CHARS, L"%.*s~vn%04X", folderLength, target,
+                                    (seed + attempt) & 0xFFFF))) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return nullptr;
+        }
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+// Moves the complete copy at 'temporary' over 'target'. A read-only target loses the bit
+// first (a copy overwrites it) and gets it back when the move fails.
+DWORD MoveOverTarget(const wchar_t* temporary, const wchar_t* target, DWORD targetAttributes)
+{
+    bool isReadOnly = (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (isReadOnly)
+        SetFileAttributesW(target, targetAttributes & ~FILE_ATTRIBUTE_READONLY);
+    if (MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING))
+        return ERROR_SUCCESS;
+    DWORD error = LastErrorOr(ERROR_WRITE_FAULT);
+    if (isReadOnly)
+        SetFileAttributesW(target, targetAttributes);
+    return error;
+}
+
+// What the existing 'target' is: the very file 'source' is open on, a folder, or a file
+// with these attributes. A target that cannot be looked at counts as a plain file.
+struct ExistingTarget {
+    bool isSource;
+    DWORD attributes;
+};
+
+ExistingTarget LookAtTarget(HANDLE source, const wchar_t* target)
+{
+    ExistingTarget found{false, 0};
+    HANDLE other = CreateFileW(target, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return found;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    if (GetFileInformationByHandle(other, &b)) {
+        found.attributes = b.dwFileAttributes;
+        found.isSource = GetFileInformationByHandle(source, &a) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    }
+    CloseHandle(other);
+    return found;
+}
+
+// Copies over a 'target' that exists without ever leaving it half written: the bytes go
+// to a new file in its folder, which replaces the target once complete; on any failure
+// the new file goes and the target stays as it was. A file copied onto itself is left
+// as it is, read-only bit and all; a folder is not replaced.
+DWORD ReplaceExistingFile(HANDLE source, const wchar_t* target)
+{
+    ExistingTarget existing = LookAtTarget(source, target);
+    if (existing.isSource)
+        return ERROR_SUCCESS;
+    if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return ERROR_ACCESS_DENIED;
+    wchar_t temporary[MAX_PATH_CHARS];
+    HANDLE output = CreateFileBeside(target, temporary);
+    if (!output)
+        return LastErrorOr(ERROR_CANNOT_MAKE);
+    DWORD result = StreamFile(source, output);
+    if (!CloseHandle(output) && result == ERROR_SUCCESS)
+        result = LastErrorOr(ERROR_WRITE_FAULT);
+    if (result == ERROR_SUCCESS)
+        result = MoveOverTarget(temporary, target, existing.attributes);
+    if (result != ERROR_SUCCESS)
+        DeleteFileW(temporary);
+    return result;
+}
+
+// Copies one file's bytes to 'target' (attributes and times are not carried over; a
+// read-only target is overwritten). A new target is written directly, an existing one
+// replaced only by a complete copy. A source that cannot be opened gives E_OUTOFMEMORY,
+// as when it could not be read into memory.
 DWORD CopyFileBytes(const wchar_t* source, wchar_t* target)
 {
     HANDLE input = OpenFileForAccess(source, GENERIC_READ);
     if (!input)
         return static_cast<DWORD>(E_OUTOFMEMORY);
-    ClearReadOnly(target);
-    DWORD result = CopyOpenFile(input, target);
+    DWORD result;
+    HANDLE output = CreateFileMakingFolders(target, CREATE_NEW);
+    if (output)
+        result = FillNewFile(input, output, target);
+    else if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
+        result = ReplaceExistingFile(input, target);
+    else
+        result = LastErrorOr(ERROR_OPEN_FAILED);
     CloseHandle(input);
     return result;
 }

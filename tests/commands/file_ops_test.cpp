@@ -1,6 +1,7 @@
 #include "commands/commands.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
+#include <shellapi.h>
 #include <algorithm>
 
 namespace {
@@ -84,6 +85,59 @@ TEST(FileDelete, ListsWildcardsAndArrow)
     EXPECT_FALSE(test::Exists(folder / L"e.tmp"));
     EXPECT_TRUE(test::Exists(folder / L"keep.log"));
     EXPECT_NE(RunFile(folder / L"never-there.txt"), 0u);
+}
+
+// Stands in for the shell's delete: records each list it is handed and deletes nothing.
+std::wstring deleteLists;
+
+int WINAPI RecordDelete(SHFILEOPSTRUCTW* operation)
+{
+    for (const wchar_t* name = operation->pFrom; *name; name += wcslen(name) + 1)
+        deleteLists += std::wstring(name) + L";";
+    return 0;
+}
+
+struct RootCase {
+    const wchar_t* names;
+    bool refused;
+    int line;
+};
+#define ROOT_CASE(n, r) {n, r, __LINE__}
+
+const RootCase ROOT_CASES[] = {
+    ROOT_CASE(L"C:\\*", true),
+    ROOT_CASE(L"\\*", true),
+    ROOT_CASE(L"\\*.*", true),
+    ROOT_CASE(L"/*", true),
+    ROOT_CASE(L"\\Temp\\*.tmp", true),                  // an empty first component: "%1\Temp" with %1 unset
+    ROOT_CASE(L"C:\\\\*", true),                        // "C:\%1\*" with %1 unset
+    ROOT_CASE(L"C:\\;x.txt", true),                      // the root itself
+    ROOT_CASE(L"C:\\Windows\\..\\*.*", true),
+    ROOT_CASE(L"\\\\server\\share\\*", true),
+    ROOT_CASE(L"C:\\Temp\\a.txt;\\*", true),             // one such name stops the whole list
+    ROOT_CASE(L"C:\\Temp\\*.tmp", false),
+    ROOT_CASE(L"C:\\pagefile.sys", false),               // one named file in a root
+    ROOT_CASE(L"C:\\Windows", false),
+    ROOT_CASE(L"\\\\server\\share\\old\\*", false),
+};
+
+TEST(FileDelete, NothingIsDeletedStraightFromARoot)
+{
+    test::ImportSwap swap("SHFileOperationW", reinterpret_cast<void*>(&RecordDelete));
+    ASSERT_TRUE(swap.swapped());
+    for (const auto& c : ROOT_CASES) {
+        deleteLists.clear();
+        EXPECT_EQ(RunFile(c.names), c.refused ? static_cast<DWORD>(E_INVALIDARG) : 0u) << "case at line " << c.line;
+        EXPECT_EQ(deleteLists.empty(), c.refused) << "case at line " << c.line;
+    }
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(L"C:\\");
+    deleteLists.clear();
+    DWORD relative = RunFile(L"*.*");                       // a pattern of the current folder, here a root
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(relative, static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(deleteLists, L"");
 }
 
 TEST(FileDelete, ListFillingTheWholeLineBuffer)
@@ -203,6 +257,16 @@ TEST(FileCopy, RecursiveCopyIntoItsOwnSourceCopiesOnce)
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
 }
 
+// The names in 'folder' other than "." and "..", sorted.
+std::vector<std::wstring> NamesIn(const test::TempFolder& folder)
+{
+    auto names = PlatformOrder(folder / L"*");
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::wstring& n) { return n == L"." || n == L".."; }),
+                names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST(FileCopy, ReadOnlyDestinationIsOverwritten)
 {
     test::TempFolder folder;
@@ -212,6 +276,48 @@ TEST(FileCopy, ReadOnlyDestinationIsOverwritten)
     EXPECT_EQ(RunFile(folder / L"new.txt>" + folder / L"old.txt"), 0u);
     EXPECT_EQ(test::ReadBytes(folder / L"old.txt"), "new");
     EXPECT_FALSE(IsReadOnly(folder / L"old.txt"));
+    EXPECT_EQ(NamesIn(folder), (std::vector<std::wstring>{L"new.txt", L"old.txt"}));
+    SetFileAttributesW((folder / L"new.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(RunFile(folder / L"new.txt>" + folder / L"new.txt"), 0u);   // onto itself: left as it is
+    EXPECT_EQ(test::ReadBytes(folder / L"new.txt"), "new");
+    EXPECT_TRUE(IsReadOnly(folder / L"new.txt"));
+}
+
+// Stands in for ReadFile: the first read of each copy arrives, the second fails.
+int readsLeft = 0;
+
+BOOL WINAPI FailSecondRead(HANDLE file, void* buffer, DWORD wanted, DWORD* read, OVERLAPPED* overlapped)
+{
+    static auto realRead = reinterpret_cast<decltype(&ReadFile)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "ReadFile")));
+    if (readsLeft-- > 0)
+        return realRead(file, buffer, wanted, read, overlapped);
+    SetLastError(ERROR_CRC);
+    return FALSE;
+}
+
+// A copy that fails half way leaves an existing target as it was, read-only bit included,
+// and no new or partial file behind.
+TEST(FileCopy, FailedCopyKeepsTheOldTarget)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"src.bin", std::string(100000, 's'));
+    test::WriteBytes(folder / L"old.bin", "old");
+    SetFileAttributesW((folder / L"old.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+    DWORD replacing = 0, creating = 0;
+    {
+        test::ImportSwap swap("ReadFile", reinterpret_cast<void*>(&FailSecondRead));
+        ASSERT_TRUE(swap.swapped());
+        readsLeft = 1;
+        replacing = RunFile(folder / L"src.bin>" + folder / L"old.bin");
+        readsLeft = 1;
+        creating = RunFile(folder / L"src.bin>" + folder / L"new.bin");
+    }
+    EXPECT_EQ(replacing, static_cast<DWORD>(ERROR_CRC));
+    EXPECT_EQ(creating, static_cast<DWORD>(ERROR_CRC));
+    EXPECT_EQ(test::ReadBytes(folder / L"old.bin").size(), 3u);
+    EXPECT_TRUE(IsReadOnly(folder / L"old.bin"));
+    EXPECT_EQ(NamesIn(folder), (std::vector<std::wstring>{L"old.bin", L"src.bin"}));
 }
 
 TEST(FileCopy, FailuresHaveCodes)
