@@ -55,12 +55,27 @@ TEST(Conditions, Table)
     }
 }
 
+// An inline IFEX runs its command only when the condition holds, and its line passes the
+// result before it through, whatever the command returned.
 TEST(Conditions, LastResultInScript)
 {
-    EXPECT_EQ(test::Run(L"EVAL x=0\nIFEX %x==0,EVAL x=11"), 0u);
-    ScriptVariables[1][0] = 0;
-    test::Run(L"EVAL x=3\nIFEX %x!=0,EVAL 1=failed");
-    EXPECT_STREQ(ScriptVariables[1], L"failed");
+    const struct {
+        const wchar_t* script;
+        DWORD result;
+        const wchar_t* variable1;
+        int line;
+    } cases[] = {
+        {L"EVAL x=0\nIFEX %x==0,EVAL 1=ran", 0, L"ran", __LINE__},
+        {L"EVAL x=3\nIFEX %x!=0,EVAL 1=ran", 3, L"ran", __LINE__},
+        {L"EVAL x=3\nIFEX %x==0,EVAL 1=ran", 3, L"", __LINE__},
+        {L"EVAL x=3\nIFEX %x==3,EVAL x=11", 3, L"", __LINE__},
+        {L"EVAL x=3\nIFEX %x==3,EVAL x=11\nEVAL 1=%x", 0, L"3", __LINE__},
+    };
+    for (const auto& c : cases) {
+        ScriptVariables[1][0] = 0;
+        EXPECT_EQ(test::Run(c.script), c.result) << "case at line " << c.line;
+        EXPECT_STREQ(ScriptVariables[1], c.variable1) << "case at line " << c.line;
+    }
 }
 
 TEST(Eval, StoresReadsAndSetsResult)

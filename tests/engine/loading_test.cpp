@@ -114,11 +114,26 @@ TEST(Files, RecursiveOpenFiltersNamesWithCase)
     EXPECT_NE(ran.find(L'b'), std::wstring::npos);
 }
 
+// True once 'path' holds 'bytes', waiting up to 'timeoutMs'.
+bool WaitForContent(const std::wstring& path, const std::string& bytes, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (test::ReadBytes(path) == bytes)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 TEST(Files, ShellOpen)
 {
-    // A program opens through the shell with the parameters after the comma, not waited for.
+    // A program opens through the shell with the parameters after the comma, not waited
+    // for: the program started writes its file a while after the line has returned.
     test::TempFolder folder;
-    EXPECT_EQ(OpenLine(test::ProgramFolder() + L"\\Varnolt.exe\x01" L"EVAL x=3"), 0u);
+    std::wstring ran = folder / L"ran.txt";
+    EXPECT_EQ(OpenLine(test::ProgramFolder() + L"\\Varnolt.exe\x01" L"BATC WAIT 1500;FILE " + ran + L"< ok"), 0u);
+    EXPECT_FALSE(test::Exists(ran));
+    EXPECT_TRUE(WaitForContent(ran, "ok", 20000));
     test::WriteBytes(folder / L"orphan.zzqq", "x");
     EXPECT_NE(OpenLine(folder / L"orphan.zzqq"), 0u);      // no program for it: the error shows
 }

@@ -3,6 +3,9 @@
 #include "engine_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
+#include <shlobj.h>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -60,6 +63,19 @@ TEST(Runner, LastResultEscapes)
 
 TEST(Runner, SpecialFoldersAndDateExpandToSomething)
 {
+    const struct {
+        wchar_t escape;
+        int folder;
+    } folders[] = {
+        {L'A', CSIDL_APPDATA},  {L'F', CSIDL_PROGRAM_FILES}, {L'M', CSIDL_STARTMENU}, {L'P', CSIDL_PROGRAMS},
+        {L'S', CSIDL_STARTUP},  {L'V', CSIDL_FAVORITES},     {L'W', CSIDL_WINDOWS},   {L'Y', CSIDL_PERSONAL},
+    };
+    for (const auto& f : folders) {
+        wchar_t expected[MAX_PATH] = L"";
+        ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, expected, f.folder, TRUE)) << static_cast<char>(f.escape);
+        test::Run(std::wstring(L"EVAL 1=[%") + f.escape + L"]");
+        EXPECT_EQ(Variable(1), L"[" + std::wstring(expected) + L"]") << static_cast<char>(f.escape);
+    }
     test::Run(L"EVAL 1=%W\nEVAL 2=%D\nEVAL 3=%T");
     EXPECT_EQ(Variable(1).substr(1), L":\\windows");
     EXPECT_FALSE(Variable(2).empty());
@@ -184,17 +200,25 @@ std::wstring RandomScript(unsigned& seed)
     return text;
 }
 
+// Every garbage run ends with one of the results this language can give, and leaves its
+// script text as it was given (a provisioning block's marker is cut only for its call).
 TEST(Runner, GarbageGivesResultsNotCrashes)
 {
     enginetest::LanguageScope language(&FLOW_ONLY);
+    const DWORD knownResults[] = {0, RESULT_NOT_FOUND, ERROR_BUFFER_OVERFLOW, ERROR_STACK_OVERFLOW,
+                                  static_cast<DWORD>(PROVISIONING_BAD_XML), static_cast<DWORD>(PROVISIONING_OTHER_ROOT)};
     unsigned seed = 2026;
     for (int i = 0; i < 2000; ++i) {
         std::wstring script = RandomScript(seed);
         if (script.find(L'[') != std::wstring::npos)
             continue;                   // registry sections write to the registry
-        (void)test::Run(script);
+        std::vector<wchar_t> text(script.begin(), script.end());
+        text.push_back(0);
+        DWORD result = RunScript(text.data(), L"C:\\test\\garbage.vrs");
+        EXPECT_NE(std::find(std::begin(knownResults), std::end(knownResults), result), std::end(knownResults))
+            << "run " << i << " gave " << result;
+        EXPECT_EQ(std::wstring(text.data()), script) << "run " << i;
     }
-    SUCCEED();
 }
 
 } // namespace

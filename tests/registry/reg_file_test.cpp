@@ -171,6 +171,23 @@ TEST(RegFile, FirstProblemOfTheFileIsItsResult)
     EXPECT_EQ(LoadPath(folder / L"first.reg"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// A deletion that is the last key line of a piece is carried into the next one as it
+// stands: the value lines after it still have no key there.
+TEST(RegFile, DeletionCarriedIntoTheNextPiece)
+{
+    test::TempFolder folder;
+    TestKey key(L"carried");
+    RegFileBuilder builder{Encoding::Ansi, L"REGEDIT4\r\n[" + key.Long() + L"\\gone]\r\n\"x\"=\"1\"\r\n[" + key.Long() + L"]\r\n"};
+    std::wstring deletion = L"[-" + key.Long() + L"\\gone]\r\n", orphan = L"\"orphan\"=\"2\"\r\n";
+    builder.FillTo(REG_FILE_PIECE_BYTES - deletion.size() - 5);
+    builder.text += deletion + orphan;
+    test::WriteBytes(folder / L"carried.reg", Encode(builder.text, Encoding::Ansi));
+    EXPECT_EQ(LoadPath(folder / L"carried.reg"), static_cast<DWORD>(ERROR_NOT_REGISTRY_FILE));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key.path() + L"\\gone"));
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"v00000").exists);
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), L"orphan").exists);
+}
+
 // The memory the process uses now (Wine reports no private bytes of the process itself).
 SIZE_T MemoryInUse()
 {
