@@ -99,6 +99,10 @@ DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, boo
 
 // folders.cpp
 DWORD CreatePathDirectories(wchar_t* path);
+// Creates the folder 'path' (a final '\' is allowed); its missing parents are made only
+// when it cannot be made without them, so a folder whose parent is there costs one call.
+// A failure is left for the writes into the folder to report.
+void CreateFolderMakingParents(wchar_t* path);
 // Creates the file 'path' for writing ('creation': CREATE_ALWAYS empties a file that is
 // there, CREATE_NEW fails with ERROR_FILE_EXISTS). Its folders are made only when it
 // cannot be created without them: probing each folder of each file costs more than the

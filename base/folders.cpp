@@ -18,6 +18,12 @@ DWORD CreatePathDirectories(wchar_t* path)
     return 1;
 }
 
+void CreateFolderMakingParents(wchar_t* path)
+{
+    if (!CreateDirectoryW(path, nullptr) && GetLastError() == ERROR_PATH_NOT_FOUND)
+        CreatePathDirectories(path);
+}
+
 namespace {
 
 HANDLE CreateForWriting(const wchar_t* path, DWORD creation)

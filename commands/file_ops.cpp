@@ -277,7 +277,7 @@ DWORD CopyFolder(void* userData, const WalkEntry& entry)
     wchar_t target[MAX_PATH_CHARS];
     if (!ComposeDestination(target, request.destination, entry, true))
         return ERROR_FILENAME_EXCED_RANGE;
-    CreatePathDirectories(target);
+    CreateFolderMakingParents(target);
     return ERROR_SUCCESS;
 }
 
