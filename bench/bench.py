@@ -287,16 +287,23 @@ def bench_script(report, folder):
     reps = max(REPS, 21)
     t = paired(runners, reps)
     lines = counts[1] - counts[0]
-    marginal = lambda key: lines / max(med(t[key + str(sizes[1])]) - med(t[key + str(sizes[0])]), 1e-6)
+    # A difference below the timer's steadiness (a few milliseconds of start-up noise) only
+    # bounds the rate from below: the rate and the ratio are then given as "at least".
+    floor_s = 0.005
+    difference = lambda key: med(t[key + str(sizes[1])]) - med(t[key + str(sizes[0])])
+    marginal = lambda key: lines / max(difference(key), floor_s)
+    bounded = difference("v") < floor_s
     v_rate = marginal("v")
     c_rate = marginal("c")
     r = v_rate / c_rate
+    at_least = "≥ " if bounded else ""
     report.section("2. Script execution", [
         "| run | %d lines, median s | %d lines, median s | marginal lines/s |" % tuple(counts), "|---|---|---|---|",
-        "| Varnolt.exe script.vrs | %.3f | %.3f | %.0f |" % (med(t["v%d" % sizes[0]]), med(t["v%d" % sizes[1]]), v_rate),
+        "| Varnolt.exe script.vrs | %.3f | %.3f | %s%.0f |" % (med(t["v%d" % sizes[0]]), med(t["v%d" % sizes[1]]),
+                                                           at_least, v_rate),
         "| cmd /c script.bat (same work, same line count) | %.3f | %.3f | %.0f |" % (
             med(t["c%d" % sizes[0]]), med(t["c%d" % sizes[1]]), c_rate),
-    ], "median paired rate ratio %.0f× cmd (target ≥ 100×)" % r, r >= 100)
+    ], "median paired rate ratio %s%.0f× cmd (target ≥ 100×)" % (at_least, r), r >= 100)
 
 
 def bench_registry(report, folder):
