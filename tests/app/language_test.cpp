@@ -230,14 +230,3 @@ TEST(FileActions, LibrariesNamedOnALine)
 }
 
 } // namespace
-
-namespace test {
-
-DWORD Run(const std::wstring& script, const wchar_t* scriptPath)
-{
-    std::vector<wchar_t> text(script.begin(), script.end());
-    text.push_back(0);
-    return RunScript(text.data(), scriptPath);
-}
-
-} // namespace test

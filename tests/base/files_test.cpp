@@ -72,23 +72,12 @@ TEST(Files, ReadLimitAndWriteModes)
     free(text);
 }
 
-// Makes 'path' 'size' bytes long without writing them (a sparse file on the build machine).
-void ExtendFile(const std::wstring& path, LONGLONG size)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    LARGE_INTEGER end;
-    end.QuadPart = size;
-    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-    CloseHandle(file);
-}
-
 TEST(Files, FilesTooLargeToHoldAreRefusedNotCut)
 {
     test::TempFolder folder;
     std::wstring path = folder / L"huge.vrs";
     test::WriteBytes(path, "EVAL x=1\r\n");
-    ExtendFile(path, 0x80000000LL);                 // 8-bit text too long to convert in one piece
+    test::ExtendFile(path, 0x80000000LL);                 // 8-bit text too long to convert in one piece
     EXPECT_EQ(ReadTextFile(path.c_str(), nullptr), nullptr);
     DWORD limit = 10;                               // a limit asks for the cut
     wchar_t* text = ReadTextFile(path.c_str(), &limit);
@@ -96,7 +85,7 @@ TEST(Files, FilesTooLargeToHoldAreRefusedNotCut)
     EXPECT_EQ(std::wstring(text), L"EVAL x=1\r\n");
     free(text);
 
-    ExtendFile(path, 0x100000010LL);                // more bytes than a DWORD counts
+    test::ExtendFile(path, 0x100000010LL);                // more bytes than a DWORD counts
     EXPECT_EQ(ReadFileBytes(path.c_str(), nullptr, nullptr), nullptr);
     limit = 4;
     auto* bytes = static_cast<char*>(ReadFileBytes(path.c_str(), &limit, nullptr));

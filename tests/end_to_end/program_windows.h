@@ -61,17 +61,6 @@ inline std::wstring TextOf(HWND window)
     return text;
 }
 
-// Waits until 'check' holds, for up to WAIT_MS: keys and clicks posted to a window are
-// handled after any message sent to it, so their effect is awaited instead.
-template <typename Check>
-bool Eventually(Check check)
-{
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 20) {
-        if (check())
-            return true;
-        Sleep(20);
-    }
-    return check();
-}
+using test::Eventually;
 
 } // namespace e2e

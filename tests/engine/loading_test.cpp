@@ -46,23 +46,12 @@ TEST(Files, LoadFileRouting)
     EXPECT_EQ(LoadPath(path), 0u);
 }
 
-// Makes 'path' 'size' bytes long without writing them (a sparse file on the build machine).
-void ExtendFile(const std::wstring& path, LONGLONG size)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    LARGE_INTEGER end;
-    end.QuadPart = size;
-    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-    CloseHandle(file);
-}
-
 TEST(Files, ScriptsTooLargeToHoldAreRefused)
 {
     test::TempFolder folder;
     std::wstring path = folder / L"huge.vrs";
     test::WriteBytes(path, "EVAL x=1\r\n");
-    ExtendFile(path, 0x80000000LL);                 // 8-bit text too long to convert in one piece
+    test::ExtendFile(path, 0x80000000LL);                 // 8-bit text too long to convert in one piece
     EXPECT_EQ(LoadPath(path), 110u);
 }
 

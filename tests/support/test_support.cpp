@@ -214,4 +214,14 @@ HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* t
     }
 }
 
+void ExtendFile(const std::wstring& path, LONGLONG size)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+}
+
 } // namespace test

@@ -70,6 +70,22 @@ bool HasDisplay();
 // A name no other process in the session has, for window classes and program copies.
 std::wstring UniqueName(const wchar_t* stem);
 
+// Makes 'path' 'size' bytes long without writing them (a sparse file on the build machine).
+void ExtendFile(const std::wstring& path, LONGLONG size);
+
+// Waits until 'check' holds, for up to 'timeoutMs': what is posted to a window of another
+// thread or process is handled later, so its effect is awaited instead.
+template <typename Check>
+bool Eventually(Check check, DWORD timeoutMs = 20000)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+        if (check())
+            return true;
+        Sleep(10);
+    }
+    return check();
+}
+
 // Waits up to 'timeoutMs' for a visible top-level window of 'processId' (0: of any
 // process) with that class and title (nullptr: any); nullptr when none shows.
 HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, DWORD timeoutMs = 20000);

@@ -15,16 +15,7 @@ namespace ui_test {
 
 constexpr DWORD WAIT_MS = 20000;
 
-template <typename Check>
-bool Eventually(Check check)
-{
-    for (DWORD waited = 0; waited < WAIT_MS; waited += 10) {
-        if (check())
-            return true;
-        Sleep(10);
-    }
-    return check();
-}
+using test::Eventually;
 
 class ModalWindow {
 public:
