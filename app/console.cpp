@@ -27,7 +27,7 @@ constexpr REGSAM CLASS_KEY_ACCESS = 0xF003F;    // KEY_ALL_ACCESS
 // of our own (itself trimmed the same way) and reaches the control in one piece when the
 // run ends or a window the run opened waits for the user: the control's cost is then paid
 // once per run, not once per line.
-constexpr size_t LOG_CAPACITY = 1 << 16;
+constexpr size_t LOG_CAPACITY = 1 << 15;
 constexpr size_t LOG_TRIMMED_SIZE = LOG_CAPACITY / 4 * 3;
 
 SHACTIVATEINFO consoleActivation = {sizeof(SHACTIVATEINFO), nullptr, 0, 0, 0, 0};
@@ -91,6 +91,11 @@ void FlushConsoleLog()
         return;
     }
     pending[pendingLength] = 0;
+    // The control takes the text while marked hidden: it then skips redrawing itself and
+    // its scroll bars at every step, which costs more than the text, and is redrawn once.
+    HWND log = GetDlgItem(consoleWindow, IDC_LOG);
+    LONG_PTR style = GetWindowLongPtrW(log, GWL_STYLE);
+    SetWindowLongPtrW(log, GWL_STYLE, style & ~WS_VISIBLE);
     if (pendingReplacesLog) {
         SetDlgItemTextW(consoleWindow, IDC_LOG, pending);
     } else {
@@ -102,8 +107,11 @@ void FlushConsoleLog()
         SendToLog(EM_SETSEL, length, length);
         SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending));
     }
-    SendToLog(EM_SETSEL, -1, -1);
+    auto end = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
+    SendToLog(EM_SETSEL, end, end);
     SendToLog(EM_SCROLLCARET, 0, 0);
+    SetWindowLongPtrW(log, GWL_STYLE, style);
+    RedrawWindow(log, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE);
     pendingLength = 0;
     pendingReplacesLog = false;
 }
