@@ -109,6 +109,21 @@ void CreateFolderMakingParents(wchar_t* path);
 // write. nullptr on failure, with the platform's error as the last error.
 HANDLE CreateFileMakingFolders(wchar_t* path, DWORD creation = CREATE_ALWAYS);
 
+// identity.cpp
+// What the platform knows a file or folder by, whatever name reached it: short 8.3 names,
+// trailing dots and blanks, other drive letters, "\\?\" and UNC forms, "..".
+struct FileIdentity {
+    DWORD volumeSerial;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+// The identity of the open 'handle'; false when the platform cannot tell it.
+bool IdentityOfHandle(HANDLE handle, FileIdentity& identity);
+// The identity of the file or folder 'path' names; false when there is none or it cannot
+// be opened even for its attributes.
+bool IdentityOfPath(const wchar_t* path, FileIdentity& identity);
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+
 // shell.cpp
 // The last error, or 'fallback' when a failed call left none, so a failure never reads 0.
 DWORD LastErrorOr(DWORD fallback);

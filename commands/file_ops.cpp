@@ -174,11 +174,11 @@ ExistingTarget LookAtTarget(HANDLE source, const wchar_t* target)
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (other == INVALID_HANDLE_VALUE)
         return found;
-    BY_HANDLE_FILE_INFORMATION a, b;
-    if (GetFileInformationByHandle(other, &b)) {
-        found.attributes = b.dwFileAttributes;
-        found.isSource = GetFileInformationByHandle(source, &a) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    BY_HANDLE_FILE_INFORMATION information;
+    FileIdentity a, b;
+    if (GetFileInformationByHandle(other, &information)) {
+        found.attributes = information.dwFileAttributes;
+        found.isSource = IdentityOfHandle(source, a) && IdentityOfHandle(other, b) && SameIdentity(a, b);
     }
     CloseHandle(other);
     return found;
