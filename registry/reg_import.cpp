@@ -204,8 +204,8 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
 }
 
 // "[root\path]" opens (creates) the key, "[-root\path]" deletes it with everything below.
-// No key is current afterwards unless opened. Returns the registry's failure; a root,
-// which is never deleted (E_INVALIDARG), and a key that is not there are no failure.
+// No key is current afterwards unless opened. Returns the registry's failure; a root by
+// any name, which is never deleted, and a key that is not there are no failure.
 [[nodiscard]] DWORD ApplyKeyLine(ImportState& state)
 {
     CloseRegistryKey(state.currentKey);
@@ -223,7 +223,7 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
         return ERROR_SUCCESS;           // its value lines are foreign lines
     if (deleting) {
         DWORD result = DeleteRegistryTree(root, keyText);
-        return result == static_cast<DWORD>(E_INVALIDARG) ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
+        return result == RESULT_REGISTRY_ROOT ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
     }
     DWORD result = CreateRegistryKey(root, keyText, KEY_ALL_ACCESS, &state.currentKey);
     state.keyFailed = result != ERROR_SUCCESS;

@@ -18,10 +18,6 @@ DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD c
 // The 32-bit value 'name', or 'defaultValue' when it is missing or cannot be read.
 DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue);
 
-// Deletes the key 'path' below 'root' with everything under it. An empty path, or one
-// starting with a backslash, is refused (E_INVALIDARG) so that no text can empty a root.
-[[nodiscard]] DWORD DeleteRegistryTree(HKEY root, const wchar_t* path);
-
 // Decodes "1f,2,AB CD" into bytes written over 'text' itself: each group's first two
 // characters make one byte (non-hex characters and the end count as 0), groups start after
 // each comma. Returns the number of bytes.

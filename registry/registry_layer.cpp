@@ -61,13 +61,6 @@ DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue)
     return value;
 }
 
-DWORD DeleteRegistryTree(HKEY root, const wchar_t* path)
-{
-    if (!*path || *path == L'\\')       // the root itself, however it is written
-        return static_cast<DWORD>(E_INVALIDARG);
-    return static_cast<DWORD>(RegDeleteTreeW(root, path));
-}
-
 DWORD DecodeHexList(wchar_t* text)
 {
     auto* bytes = reinterpret_cast<BYTE*>(text);
