@@ -1,5 +1,6 @@
 #include "registry/registry.h"
 #include <cstdlib>
+#include <cwchar>
 
 namespace {
 
@@ -35,31 +36,27 @@ const wchar_t* SkipToLineBreak(const wchar_t* text)
     return text;
 }
 
-bool AppendCooked(CookedLine& line, wchar_t unit)
+// Appends 'count' units and leaves room for a terminator behind them.
+bool AppendCooked(CookedLine& line, const wchar_t* units, size_t count)
 {
-    if (line.length + 1 >= line.capacity) {
+    if (line.length + count >= line.capacity) {
         size_t capacity = line.capacity * 2;
+        while (line.length + count >= capacity)
+            capacity *= 2;
         auto* grown = static_cast<wchar_t*>(realloc(line.text, capacity * sizeof(wchar_t)));
         if (!grown)
             return false;
         line.text = grown;
         line.capacity = capacity;
     }
-    line.text[line.length++] = unit;
+    wmemcpy(line.text + line.length, units, count);
+    line.length += count;
     return true;
 }
 
 // How a line is read: a key or comment line as it stands; any other line keeps track of
 // its quotes, since outside them a ';' starts a comment that runs to the line break.
-struct LineReader {
-    bool verbatim;
-    bool inQuotes;
-};
-
-LineReader StartLine(const wchar_t* raw)
-{
-    return {*raw == L'[' || *raw == L';', false};
-}
+using LineReader = RegistryLineScan;
 
 // One unit of a registry line as the importer reads it, and where the raw text goes on.
 struct LineUnit {
@@ -129,20 +126,41 @@ LineUnit ReadLineUnit(const wchar_t* raw, LineReader& reader)
     return ReadEscape(raw + 1, reader);
 }
 
+// The units from 'raw' on that ReadLineUnit would give one by one as they stand: none ends
+// the line or starts an escape, a quote or a comment. Long data are mostly such runs.
+size_t CountPlainUnits(const wchar_t* raw, const LineReader& reader)
+{
+    const wchar_t* unit = raw;
+    if (reader.verbatim) {
+        while (*unit && !IsLineBreak(*unit))
+            ++unit;
+    } else {
+        while (*unit && !IsLineBreak(*unit) && *unit != L'\\' && *unit != L'"' && *unit != L';')
+            ++unit;
+    }
+    return static_cast<size_t>(unit - raw);
+}
+
 // Builds the cooked form of the line at 'raw': the units ReadLineUnit gives, with each
 // double quote that was not escaped turned into QUOTE_MARKER. Returns where the raw text
 // goes on (the line break or the end), nullptr without memory.
 const wchar_t* CookLine(const wchar_t* raw, CookedLine& line)
 {
-    LineReader reader = StartLine(raw);
+    LineReader reader = StartRegistryLineScan(raw);
     line.length = 0;
-    for (LineUnit read = ReadLineUnit(raw, reader);; read = ReadLineUnit(read.next, reader)) {
+    for (;;) {
+        size_t plain = CountPlainUnits(raw, reader);
+        if (!AppendCooked(line, raw, plain))
+            return nullptr;
+        LineUnit read = ReadLineUnit(raw + plain, reader);
         if (!read.unit) {
             line.text[line.length] = 0;
             return read.next;
         }
-        if (!AppendCooked(line, !read.escaped && read.unit == L'"' ? QUOTE_MARKER : read.unit))
+        wchar_t cooked = !read.escaped && read.unit == L'"' ? QUOTE_MARKER : read.unit;
+        if (!AppendCooked(line, &cooked, 1))
             return nullptr;
+        raw = read.next;
     }
 }
 
@@ -155,13 +173,21 @@ const wchar_t* SkipRegistryGaps(const wchar_t* text)
     return text;
 }
 
-const wchar_t* FindRegistryLineEnd(const wchar_t* line)
+RegistryLineScan StartRegistryLineScan(const wchar_t* line)
 {
-    LineReader reader = StartLine(line);
-    LineUnit read = ReadLineUnit(line, reader);
-    while (read.unit)
-        read = ReadLineUnit(read.next, reader);
-    return read.next;
+    return {0, *line == L'[' || *line == L';', false};
+}
+
+// A read that gives no unit changes nothing in the scan, so it can be made again.
+const wchar_t* ScanRegistryLine(const wchar_t* line, RegistryLineScan& scan)
+{
+    for (;;) {
+        scan.read += CountPlainUnits(line + scan.read, scan);
+        LineUnit read = ReadLineUnit(line + scan.read, scan);
+        if (!read.unit)
+            return read.next;
+        scan.read = static_cast<size_t>(read.next - line);
+    }
 }
 
 namespace {

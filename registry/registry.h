@@ -36,10 +36,20 @@ DWORD ReadHexNumber(const wchar_t* text);
 [[nodiscard]] DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor);
 // Skips blanks and line breaks: the gaps between registry lines.
 const wchar_t* SkipRegistryGaps(const wchar_t* text);
-// The end of the registry line at 'line' as the importer reads it (continuation lines
-// included): its line break, or the text's end when it (or the look past a backslash at
-// its end for the line to join) reaches it.
-const wchar_t* FindRegistryLineEnd(const wchar_t* line);
+// How far the registry line at some start has been read: the units read from its start,
+// and how the reading stands there.
+struct RegistryLineScan {
+    size_t read;
+    bool verbatim;          // a key or comment line, taken as it stands
+    bool inQuotes;
+};
+RegistryLineScan StartRegistryLineScan(const wchar_t* line);
+// Reads the registry line at 'line' on from where 'scan' stands, as the importer reads it
+// (continuation lines included), and returns its end: its line break, or the text's end
+// when it (or the look past a backslash at its end for the line to join) reaches it. Then
+// 'scan' stands before the read that the text's end cut short, so that the same line, with
+// more text after it, is read on from there rather than from its start.
+const wchar_t* ScanRegistryLine(const wchar_t* line, RegistryLineScan& scan);
 
 // reg_file.cpp
 // The bytes read from a .reg file at a time; only a line longer than this grows the buffers.
