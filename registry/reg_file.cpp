@@ -37,6 +37,8 @@ struct RegistryFileReader {
     size_t unitsToSkip;
     ByteBuffer raw;
     TextBuffer text;
+    bool headerSeen;
+    RegistryFormat format;
 };
 
 // Reads until the byte buffer is full or the file ends (then 'atEnd' is set).
@@ -122,6 +124,19 @@ size_t DecodableBytes(const RegistryFileReader& reader)
     return ERROR_SUCCESS;
 }
 
+// The header among the units skipped tells the form: its first letter is the one after
+// the blanks and marks, 'R' for REGEDIT4 and 'W' for the version 5 header.
+void NoteHeader(RegistryFileReader& reader, const wchar_t* units, size_t count)
+{
+    for (size_t index = 0; index < count && !reader.headerSeen; ++index) {
+        wchar_t unit = units[index];
+        if (unit != L'\r' && unit != L'\n' && unit != L'\t' && unit != L' ' && unit < 127) {
+            reader.headerSeen = true;
+            reader.format = unit == L'R' ? RegistryFormat::Regedit4 : RegistryFormat::Version5;
+        }
+    }
+}
+
 // Drops the units before the registry text (blanks, marks, header) as they arrive.
 void DropSkippedUnits(RegistryFileReader& reader)
 {
@@ -130,6 +145,7 @@ void DropSkippedUnits(RegistryFileReader& reader)
     size_t dropped = reader.unitsToSkip < pending ? reader.unitsToSkip : pending;
     if (!dropped)
         return;             // the text that waits for a line's end is not moved for nothing
+    NoteHeader(reader, text.units + text.keyLength, dropped);
     wmemmove(text.units + text.keyLength, text.units + text.keyLength + dropped, pending - dropped);
     text.length -= dropped;
     reader.unitsToSkip -= dropped;
@@ -201,11 +217,11 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
 
 // Imports the text up to 'cut' (a line break, or the end) with the carried key line in
 // front, then keeps what follows for the next piece.
-[[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe)
+[[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe, RegistryFormat format)
 {
     wchar_t kept = text.units[safe.cut];
     text.units[safe.cut] = 0;
-    DWORD result = ImportRegistryText(text.units, nullptr);
+    DWORD result = ImportRegistryTextAs(format, text.units, nullptr);
     text.units[safe.cut] = kept;
     CarryKeyLine(text, safe.keyStart, safe.keyEnd, safe.cut);
     return result;
@@ -229,7 +245,7 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
     SafeCut safe = reader.atEnd ? SafeCut{text.length, nullptr, nullptr} : FindSafeCut(text);
     if (safe.cut <= text.keyLength)
         return ERROR_SUCCESS;
-    DWORD piece = ImportCompleteLines(text, safe);
+    DWORD piece = ImportCompleteLines(text, safe, reader.format);
     if (piece == ERROR_NOT_ENOUGH_MEMORY)
         return piece;
     if (result == ERROR_SUCCESS)        // the file's first problem is its result
@@ -248,7 +264,7 @@ DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
         return RESULT_UNREADABLE;
     RegistryFileReader reader{file, {}, false, headerUnits,
                               {static_cast<unsigned char*>(malloc(REG_FILE_PIECE_BYTES)), 0, REG_FILE_PIECE_BYTES},
-                              {nullptr, 0, 0, 0, 0, false, {}}};
+                              {nullptr, 0, 0, 0, 0, false, {}}, false, RegistryFormat::Version5};
     DWORD result = ERROR_SUCCESS;
     DWORD status = reader.raw.bytes ? FillBytes(reader) : ERROR_NOT_ENOUGH_MEMORY;
     if (status == ERROR_SUCCESS)

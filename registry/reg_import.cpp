@@ -1,4 +1,5 @@
 #include "registry/registry.h"
+#include <climits>
 #include <cstdlib>
 #include <cwchar>
 
@@ -20,6 +21,7 @@ struct ImportState {
     CookedLine line;
     HKEY currentKey;
     bool keyFailed;         // the last key line named a key the registry would not open
+    RegistryFormat format;
 };
 
 enum class LineKind { Blank, Key, Value, Comment, Foreign, UnderFailedKey };
@@ -263,18 +265,49 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
 }
 
 // Each store gets the text right after its marker and returns the registry's result.
-using ValueStore = DWORD (*)(HKEY key, const wchar_t* name, wchar_t* afterMarker);
+using ValueStore = DWORD (*)(const ImportState& state, const wchar_t* name, wchar_t* afterMarker);
 
-DWORD StoreDword(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+DWORD StoreDword(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     DWORD number = ReadHexNumber(SkipBlanks(afterMarker));
-    return StoreValue(key, name, REG_DWORD, &number, sizeof number);
+    return StoreValue(state.currentKey, name, REG_DWORD, &number, sizeof number);
+}
+
+// Data written for Unicode devices: a zero byte after each character, and two at the end.
+bool IsUtf16Text(const BYTE* bytes, DWORD count)
+{
+    if (count < 2 || count % 2 || bytes[count - 2])
+        return false;
+    for (DWORD odd = 1; odd < count; odd += 2)
+        if (bytes[odd])
+            return false;
+    return true;
+}
+
+// Stores 8-bit text as the UTF-16 of the ANSI code page, with a terminator behind it
+// (stored when the bytes end with one).
+DWORD StoreAnsiText(HKEY key, const wchar_t* name, DWORD type, const BYTE* bytes, DWORD count)
+{
+    if (count > static_cast<DWORD>(INT_MAX))
+        return ERROR_INVALID_DATA;
+    const auto* ansi = reinterpret_cast<const char*>(bytes);
+    int units = count ? MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(count), nullptr, 0) : 0;
+    auto* wide = static_cast<wchar_t*>(malloc((static_cast<size_t>(units) + 1) * sizeof(wchar_t)));
+    if (!wide)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    units = count ? MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(count), wide, units) : 0;
+    wide[units] = 0;
+    DWORD result = StoreValue(key, name, type, wide, static_cast<size_t>(units) * sizeof(wchar_t));
+    free(wide);
+    return result;
 }
 
 // "hex:" is REG_BINARY, "hex(N):" type N; the bytes follow the first colon. They are
 // decoded over the text, which holds at least one unit per byte, and followed by two
 // zero bytes: the platform reads one unit past string data that lacks its terminator.
-DWORD StoreHex(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+// REGEDIT4 came from editors whose strings were ANSI: its hex(1), hex(2) and hex(7) data
+// are widened, unless they already are UTF-16 (as files written for Unicode devices hold).
+DWORD StoreHex(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     DWORD type = *afterMarker == L'(' ? ReadHexNumber(afterMarker + 1) : REG_BINARY;
     wchar_t* colon = wcschr(afterMarker, L':');
@@ -284,12 +317,16 @@ DWORD StoreHex(HKEY key, const wchar_t* name, wchar_t* afterMarker)
     auto* bytes = reinterpret_cast<BYTE*>(colon + 1);
     bytes[count] = 0;
     bytes[count + 1] = 0;
-    return StoreValue(key, name, type, bytes, count);
+    bool ansiText = state.format == RegistryFormat::Regedit4 &&
+                    (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
+    if (ansiText && count && !IsUtf16Text(bytes, count))
+        return StoreAnsiText(state.currentKey, name, type, bytes, count);
+    return StoreValue(state.currentKey, name, type, bytes, count);
 }
 
 // The quoted texts after the marker, each ended by NUL, and one more NUL after the last;
 // built over the line itself, which is never shorter.
-DWORD StoreMultiString(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+DWORD StoreMultiString(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     wchar_t* in = wcschr(afterMarker, QUOTE_MARKER);
     if (!in)
@@ -306,7 +343,7 @@ DWORD StoreMultiString(HKEY key, const wchar_t* name, wchar_t* afterMarker)
         in = reopen ? reopen + 1 : in + wcslen(in);
     }
     *out++ = 0;
-    return StoreValue(key, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
+    return StoreValue(state.currentKey, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
 }
 
 // The text between the first two quote markers of 'text', with its terminator.
@@ -320,9 +357,9 @@ DWORD StoreQuotedText(HKEY key, const wchar_t* name, DWORD type, wchar_t* text)
     return StoreValue(key, name, type, open + 1, (close - open) * sizeof(wchar_t));
 }
 
-DWORD StoreMuiText(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+DWORD StoreMuiText(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
-    return StoreQuotedText(key, name, REG_MUI_SZ, afterMarker);
+    return StoreQuotedText(state.currentKey, name, REG_MUI_SZ, afterMarker);
 }
 
 // Without a marker: "=-" (no quotes) deletes the value, anything else stores the
@@ -370,7 +407,7 @@ const TypeMarker TYPE_MARKERS[] = {
     for (const auto& row : TYPE_MARKERS) {
         size_t matched = MatchPrefixNoCase(data, row.marker);
         if (!row.marker[matched])
-            return row.store(state.currentKey, name, data + matched);
+            return row.store(state, name, data + matched);
     }
     return StoreTextOrDelete(state.currentKey, name, valueText);
 }
@@ -382,10 +419,10 @@ const TypeMarker TYPE_MARKERS[] = {
 // 1017 for a foreign line. With a cursor a foreign line ends the import and the cursor is
 // left on it (on the line after it when it is the first line, which would otherwise come
 // back here forever), else the cursor ends at the end of the text.
-DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
+DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor)
 {
     ImportState state{{static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY},
-                      nullptr, false};
+                      nullptr, false, format};
     DWORD result = state.line.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     wchar_t* position = text + (SkipRegistryGaps(text) - text);
     wchar_t* firstLine = position;
@@ -428,4 +465,9 @@ DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
     CloseRegistryKey(state.currentKey);
     free(state.line.text);
     return result;
+}
+
+DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
+{
+    return ImportRegistryTextAs(RegistryFormat::Version5, text, cursor);
 }

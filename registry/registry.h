@@ -34,6 +34,12 @@ DWORD ReadHexNumber(const wchar_t* text);
 // The result is the first problem's code: a key or value the registry refused, or 1017 for
 // a line that is not registry text; 0 when everything was applied.
 [[nodiscard]] DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor);
+// The two forms of registry text: "Windows Registry Editor Version 5.00" (and a script's
+// '[' sections), whose data are stored as written, and REGEDIT4, whose hex(1), hex(2) and
+// hex(7) data are ANSI text unless they are UTF-16 already.
+enum class RegistryFormat { Version5, Regedit4 };
+// ImportRegistryText for text of the given form.
+[[nodiscard]] DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor);
 // Skips blanks and line breaks: the gaps between registry lines.
 const wchar_t* SkipRegistryGaps(const wchar_t* text);
 // How far the registry line at some start has been read: the units read from its start,
@@ -55,8 +61,9 @@ const wchar_t* ScanRegistryLine(const wchar_t* line, RegistryLineScan& scan);
 // The bytes read from a .reg file at a time; only a line longer than this grows the buffers.
 constexpr DWORD REG_FILE_PIECE_BYTES = 64 * 1024;
 // Imports a .reg file piece by piece, with the encodings ReadTextFile accepts; the same
-// result as ImportRegistryText on the whole text from 'headerUnits' decoded units on
-// (the blanks, marks and header before the registry text). 110 when it cannot be opened.
+// result as ImportRegistryTextAs on the whole text from 'headerUnits' decoded units on
+// (the blanks, marks and header before the registry text, whose header tells the form).
+// 110 when it cannot be opened.
 [[nodiscard]] DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits);
 
 // association.cpp
