@@ -275,13 +275,13 @@ TEST(RegistryRoots, EveryNameOfAHiveRootIsRefused)
     std::optional<TestHive> classes;            // the user's class hive, where the system has none
     if (!KeyExists(HKEY_USERS, sid + L"_Classes"))
         classes.emplace(folder.path(), sid + L"_Classes");
-    HKEY userClasses = nullptr;
+    LinkKey link(key.path() + L"\\link", L"\\REGISTRY\\User\\" + hive.name());
+    ASSERT_TRUE(link.link);
+    HKEY userClasses = nullptr;             // the user's class data, made here when the system has none
     DWORD disposition = 0;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr, &userClasses,
                               &disposition), ERROR_SUCCESS);
     RegCloseKey(userClasses);
-    LinkKey link(key.path() + L"\\link", L"\\REGISTRY\\User\\" + hive.name());
-    ASSERT_TRUE(link.link);
     for (const auto& c : GUARD_CASES) {
         std::wstring path = FillGuardPath(c.path, sid, hive.name(), key.path());
         const wchar_t* rest = path.c_str();
