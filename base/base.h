@@ -146,3 +146,14 @@ extern const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT];
 // and moves 'position' past it. Returns nullptr, with 'position' unchanged, when none does.
 HKEY ParseRegistryRoot(const wchar_t*& position);
 HKEY ParseRegistryRoot(wchar_t*& position);
+// What a delete that would reach a root gives (E_INVALIDARG).
+constexpr DWORD RESULT_REGISTRY_ROOT = 0x80070057;
+// Whether the key 'path' below 'root' may be deleted with everything below it. Decided by
+// the key itself, not by how it is written: a root, a loaded hive's root (HKU\<SID>,
+// HKU\<SID>_Classes, HKLM\Software, ...) or the class data behind HKCR, by any name that
+// reaches it, gives RESULT_REGISTRY_ROOT before anything is changed. A key that cannot be
+// opened gives the registry's error (2 when it is not there); otherwise 0.
+[[nodiscard]] DWORD CheckRegistryKeyDelete(HKEY root, const wchar_t* path);
+// Deletes the key 'path' below 'root' with everything below it once CheckRegistryKeyDelete
+// allows it; its refusal, or the registry's result.
+[[nodiscard]] DWORD DeleteRegistryTree(HKEY root, const wchar_t* path);

@@ -572,8 +572,9 @@ HRESULT CheckElement(Walk& walk, IXMLDOMNode* node, Level level)
     KeyScope saved{walk.root, walk.pathLength};
     if (SUCCEEDED(result) && level != Level::Document && NamesKey(item.row->kind)) {
         result = EnterKey(walk, Target(item), level, saved);
-        if (SUCCEEDED(result) && item.row->kind == Kind::NoCharacteristic && walk.pathLength == 0)
-            result = PROVISIONING_BAD_KEY_PATH;         // a root key is never deleted
+        if (SUCCEEDED(result) && item.row->kind == Kind::NoCharacteristic &&
+            CheckRegistryKeyDelete(walk.root, walk.path) == RESULT_REGISTRY_ROOT)
+            result = PROVISIONING_BAD_KEY_PATH;         // a root key is never deleted, by any name
     }
     if (FAILED(result)) {
         walk.refusedElement = number;
@@ -661,6 +662,13 @@ HRESULT SetValue(const Walk& walk, const Item& item)
 HRESULT IgnoreMissing(LSTATUS status)
 {
     return status == ERROR_FILE_NOT_FOUND ? S_OK : FromRegistry(status);
+}
+
+// A key that became a root's alias after the check is still refused, as the check refuses it.
+HRESULT DeleteKey(const Walk& walk)
+{
+    DWORD result = DeleteRegistryTree(walk.root, walk.path);
+    return result == RESULT_REGISTRY_ROOT ? PROVISIONING_BAD_KEY_PATH : IgnoreMissing(static_cast<LSTATUS>(result));
 }
 
 HRESULT DeleteValue(const Walk& walk, const Item& item)
@@ -867,7 +875,7 @@ void ApplyElement(Walk& walk, IXMLDOMNode* node, Level level, int depth)
         return;
     switch (item.row->kind) {
     case Kind::Characteristic: ApplyCharacteristic(walk, node, item, level, depth); break;
-    case Kind::NoCharacteristic: Report(walk, item, depth, IgnoreMissing(RegDeleteTreeW(walk.root, walk.path))); break;
+    case Kind::NoCharacteristic: Report(walk, item, depth, DeleteKey(walk)); break;
     case Kind::CharacteristicQuery: AnswerKeyQuery(walk, item, depth); break;
     case Kind::Parm: Report(walk, item, depth, SetValue(walk, item)); break;
     case Kind::NoParm: Report(walk, item, depth, DeleteValue(walk, item)); break;

@@ -17,11 +17,17 @@ struct ByteBuffer {
 
 // Decoded text not yet imported. It starts with the last key line imported so far and a
 // line break ('keyLength' units), which reopens that key for the value lines that follow.
+// The search for a place to cut goes on where the last one stopped ('scanFrom'): within
+// the line that the text's end cut short ('inLine', read as far as 'scan' says), or in
+// the gap before the next line; so a line longer than many pieces is read once, not once a piece.
 struct TextBuffer {
     wchar_t* units;
     size_t length;
     size_t capacity;
     size_t keyLength;
+    size_t scanFrom;
+    bool inLine;
+    RegistryLineScan scan;
 };
 
 struct RegistryFileReader {
@@ -31,6 +37,8 @@ struct RegistryFileReader {
     size_t unitsToSkip;
     ByteBuffer raw;
     TextBuffer text;
+    bool headerSeen;
+    RegistryFormat format;
 };
 
 // Reads until the byte buffer is full or the file ends (then 'atEnd' is set).
@@ -116,12 +124,28 @@ size_t DecodableBytes(const RegistryFileReader& reader)
     return ERROR_SUCCESS;
 }
 
+// The header among the units skipped tells the form: its first letter is the one after
+// the blanks and marks, 'R' for REGEDIT4 and 'W' for the version 5 header.
+void NoteHeader(RegistryFileReader& reader, const wchar_t* units, size_t count)
+{
+    for (size_t index = 0; index < count && !reader.headerSeen; ++index) {
+        wchar_t unit = units[index];
+        if (unit != L'\r' && unit != L'\n' && unit != L'\t' && unit != L' ' && unit < 127) {
+            reader.headerSeen = true;
+            reader.format = unit == L'R' ? RegistryFormat::Regedit4 : RegistryFormat::Version5;
+        }
+    }
+}
+
 // Drops the units before the registry text (blanks, marks, header) as they arrive.
 void DropSkippedUnits(RegistryFileReader& reader)
 {
     TextBuffer& text = reader.text;
     size_t pending = text.length - text.keyLength;
     size_t dropped = reader.unitsToSkip < pending ? reader.unitsToSkip : pending;
+    if (!dropped)
+        return;             // the text that waits for a line's end is not moved for nothing
+    NoteHeader(reader, text.units + text.keyLength, dropped);
     wmemmove(text.units + text.keyLength, text.units + text.keyLength + dropped, pending - dropped);
     text.length -= dropped;
     reader.unitsToSkip -= dropped;
@@ -147,11 +171,21 @@ struct SafeCut {
     const wchar_t* keyEnd;
 };
 
-SafeCut FindSafeCut(const TextBuffer& text)
+// Reads on from where the last search stopped. Every line it finds whole is imported
+// before the next search, so what it keeps is only the start of the line that is not.
+SafeCut FindSafeCut(TextBuffer& text)
 {
     SafeCut found{0, nullptr, nullptr};
-    for (const wchar_t* line = SkipRegistryGaps(text.units + text.keyLength); *line;) {
-        const wchar_t* end = FindRegistryLineEnd(line);
+    for (;;) {
+        if (!text.inLine) {
+            text.scanFrom = static_cast<size_t>(SkipRegistryGaps(text.units + text.scanFrom) - text.units);
+            if (!text.units[text.scanFrom])
+                break;
+            text.scan = StartRegistryLineScan(text.units + text.scanFrom);
+            text.inLine = true;
+        }
+        const wchar_t* line = text.units + text.scanFrom;
+        const wchar_t* end = ScanRegistryLine(line, text.scan);
         if (!*end)
             break;
         found.cut = static_cast<size_t>(end - text.units);
@@ -159,13 +193,14 @@ SafeCut FindSafeCut(const TextBuffer& text)
             found.keyStart = line;
             found.keyEnd = end;
         }
-        line = SkipRegistryGaps(end);
+        text.scanFrom = found.cut;
+        text.inLine = false;
     }
     return found;
 }
 
 // Keeps the key line at 'keyStart' (when there is one) followed by a line break, and the
-// units after 'cut' behind it.
+// units after 'cut' behind it; the search for the next cut goes on where it stopped.
 void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyEnd, size_t cut)
 {
     if (keyStart) {
@@ -176,15 +211,17 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
     }
     wmemmove(text.units + text.keyLength, text.units + cut, text.length - cut);
     text.length = text.keyLength + (text.length - cut);
+    text.inLine = text.inLine && text.scanFrom >= cut;
+    text.scanFrom = text.scanFrom >= cut ? text.keyLength + (text.scanFrom - cut) : text.keyLength;
 }
 
 // Imports the text up to 'cut' (a line break, or the end) with the carried key line in
 // front, then keeps what follows for the next piece.
-[[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe)
+[[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe, RegistryFormat format)
 {
     wchar_t kept = text.units[safe.cut];
     text.units[safe.cut] = 0;
-    DWORD result = ImportRegistryText(text.units, nullptr);
+    DWORD result = ImportRegistryTextAs(format, text.units, nullptr);
     text.units[safe.cut] = kept;
     CarryKeyLine(text, safe.keyStart, safe.keyEnd, safe.cut);
     return result;
@@ -208,7 +245,7 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
     SafeCut safe = reader.atEnd ? SafeCut{text.length, nullptr, nullptr} : FindSafeCut(text);
     if (safe.cut <= text.keyLength)
         return ERROR_SUCCESS;
-    DWORD piece = ImportCompleteLines(text, safe);
+    DWORD piece = ImportCompleteLines(text, safe, reader.format);
     if (piece == ERROR_NOT_ENOUGH_MEMORY)
         return piece;
     if (result == ERROR_SUCCESS)        // the file's first problem is its result
@@ -227,7 +264,7 @@ DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
         return RESULT_UNREADABLE;
     RegistryFileReader reader{file, {}, false, headerUnits,
                               {static_cast<unsigned char*>(malloc(REG_FILE_PIECE_BYTES)), 0, REG_FILE_PIECE_BYTES},
-                              {nullptr, 0, 0, 0}};
+                              {nullptr, 0, 0, 0, 0, false, {}}, false, RegistryFormat::Version5};
     DWORD result = ERROR_SUCCESS;
     DWORD status = reader.raw.bytes ? FillBytes(reader) : ERROR_NOT_ENOUGH_MEMORY;
     if (status == ERROR_SUCCESS)

@@ -1,5 +1,7 @@
 #include "registry/registry.h"
+#include <climits>
 #include <cstdlib>
+#include <cwchar>
 
 namespace {
 
@@ -19,6 +21,7 @@ struct ImportState {
     CookedLine line;
     HKEY currentKey;
     bool keyFailed;         // the last key line named a key the registry would not open
+    RegistryFormat format;
 };
 
 enum class LineKind { Blank, Key, Value, Comment, Foreign, UnderFailedKey };
@@ -35,31 +38,27 @@ const wchar_t* SkipToLineBreak(const wchar_t* text)
     return text;
 }
 
-bool AppendCooked(CookedLine& line, wchar_t unit)
+// Appends 'count' units and leaves room for a terminator behind them.
+bool AppendCooked(CookedLine& line, const wchar_t* units, size_t count)
 {
-    if (line.length + 1 >= line.capacity) {
+    if (line.length + count >= line.capacity) {
         size_t capacity = line.capacity * 2;
+        while (line.length + count >= capacity)
+            capacity *= 2;
         auto* grown = static_cast<wchar_t*>(realloc(line.text, capacity * sizeof(wchar_t)));
         if (!grown)
             return false;
         line.text = grown;
         line.capacity = capacity;
     }
-    line.text[line.length++] = unit;
+    wmemcpy(line.text + line.length, units, count);
+    line.length += count;
     return true;
 }
 
 // How a line is read: a key or comment line as it stands; any other line keeps track of
 // its quotes, since outside them a ';' starts a comment that runs to the line break.
-struct LineReader {
-    bool verbatim;
-    bool inQuotes;
-};
-
-LineReader StartLine(const wchar_t* raw)
-{
-    return {*raw == L'[' || *raw == L';', false};
-}
+using LineReader = RegistryLineScan;
 
 // One unit of a registry line as the importer reads it, and where the raw text goes on.
 struct LineUnit {
@@ -129,20 +128,41 @@ LineUnit ReadLineUnit(const wchar_t* raw, LineReader& reader)
     return ReadEscape(raw + 1, reader);
 }
 
+// The units from 'raw' on that ReadLineUnit would give one by one as they stand: none ends
+// the line or starts an escape, a quote or a comment. Long data are mostly such runs.
+size_t CountPlainUnits(const wchar_t* raw, const LineReader& reader)
+{
+    const wchar_t* unit = raw;
+    if (reader.verbatim) {
+        while (*unit && !IsLineBreak(*unit))
+            ++unit;
+    } else {
+        while (*unit && !IsLineBreak(*unit) && *unit != L'\\' && *unit != L'"' && *unit != L';')
+            ++unit;
+    }
+    return static_cast<size_t>(unit - raw);
+}
+
 // Builds the cooked form of the line at 'raw': the units ReadLineUnit gives, with each
 // double quote that was not escaped turned into QUOTE_MARKER. Returns where the raw text
 // goes on (the line break or the end), nullptr without memory.
 const wchar_t* CookLine(const wchar_t* raw, CookedLine& line)
 {
-    LineReader reader = StartLine(raw);
+    LineReader reader = StartRegistryLineScan(raw);
     line.length = 0;
-    for (LineUnit read = ReadLineUnit(raw, reader);; read = ReadLineUnit(read.next, reader)) {
+    for (;;) {
+        size_t plain = CountPlainUnits(raw, reader);
+        if (!AppendCooked(line, raw, plain))
+            return nullptr;
+        LineUnit read = ReadLineUnit(raw + plain, reader);
         if (!read.unit) {
             line.text[line.length] = 0;
             return read.next;
         }
-        if (!AppendCooked(line, !read.escaped && read.unit == L'"' ? QUOTE_MARKER : read.unit))
+        wchar_t cooked = !read.escaped && read.unit == L'"' ? QUOTE_MARKER : read.unit;
+        if (!AppendCooked(line, &cooked, 1))
             return nullptr;
+        raw = read.next;
     }
 }
 
@@ -155,13 +175,21 @@ const wchar_t* SkipRegistryGaps(const wchar_t* text)
     return text;
 }
 
-const wchar_t* FindRegistryLineEnd(const wchar_t* line)
+RegistryLineScan StartRegistryLineScan(const wchar_t* line)
 {
-    LineReader reader = StartLine(line);
-    LineUnit read = ReadLineUnit(line, reader);
-    while (read.unit)
-        read = ReadLineUnit(read.next, reader);
-    return read.next;
+    return {0, *line == L'[' || *line == L';', false};
+}
+
+// A read that gives no unit changes nothing in the scan, so it can be made again.
+const wchar_t* ScanRegistryLine(const wchar_t* line, RegistryLineScan& scan)
+{
+    for (;;) {
+        scan.read += CountPlainUnits(line + scan.read, scan);
+        LineUnit read = ReadLineUnit(line + scan.read, scan);
+        if (!read.unit)
+            return read.next;
+        scan.read = static_cast<size_t>(read.next - line);
+    }
 }
 
 namespace {
@@ -204,8 +232,8 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
 }
 
 // "[root\path]" opens (creates) the key, "[-root\path]" deletes it with everything below.
-// No key is current afterwards unless opened. Returns the registry's failure; a root,
-// which is never deleted (E_INVALIDARG), and a key that is not there are no failure.
+// No key is current afterwards unless opened. Returns the registry's failure; a root by
+// any name, which is never deleted, and a key that is not there are no failure.
 [[nodiscard]] DWORD ApplyKeyLine(ImportState& state)
 {
     CloseRegistryKey(state.currentKey);
@@ -223,7 +251,7 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
         return ERROR_SUCCESS;           // its value lines are foreign lines
     if (deleting) {
         DWORD result = DeleteRegistryTree(root, keyText);
-        return result == static_cast<DWORD>(E_INVALIDARG) ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
+        return result == RESULT_REGISTRY_ROOT ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
     }
     DWORD result = CreateRegistryKey(root, keyText, KEY_ALL_ACCESS, &state.currentKey);
     state.keyFailed = result != ERROR_SUCCESS;
@@ -237,18 +265,49 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
 }
 
 // Each store gets the text right after its marker and returns the registry's result.
-using ValueStore = DWORD (*)(HKEY key, const wchar_t* name, wchar_t* afterMarker);
+using ValueStore = DWORD (*)(const ImportState& state, const wchar_t* name, wchar_t* afterMarker);
 
-DWORD StoreDword(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+DWORD StoreDword(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     DWORD number = ReadHexNumber(SkipBlanks(afterMarker));
-    return StoreValue(key, name, REG_DWORD, &number, sizeof number);
+    return StoreValue(state.currentKey, name, REG_DWORD, &number, sizeof number);
+}
+
+// Data written for Unicode devices: a zero byte after each character, and two at the end.
+bool IsUtf16Text(const BYTE* bytes, DWORD count)
+{
+    if (count < 2 || count % 2 || bytes[count - 2])
+        return false;
+    for (DWORD odd = 1; odd < count; odd += 2)
+        if (bytes[odd])
+            return false;
+    return true;
+}
+
+// Stores 8-bit text as the UTF-16 of the ANSI code page, with a terminator behind it
+// (stored when the bytes end with one).
+DWORD StoreAnsiText(HKEY key, const wchar_t* name, DWORD type, const BYTE* bytes, DWORD count)
+{
+    if (count > static_cast<DWORD>(INT_MAX))
+        return ERROR_INVALID_DATA;
+    const auto* ansi = reinterpret_cast<const char*>(bytes);
+    int units = count ? MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(count), nullptr, 0) : 0;
+    auto* wide = static_cast<wchar_t*>(malloc((static_cast<size_t>(units) + 1) * sizeof(wchar_t)));
+    if (!wide)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    units = count ? MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(count), wide, units) : 0;
+    wide[units] = 0;
+    DWORD result = StoreValue(key, name, type, wide, static_cast<size_t>(units) * sizeof(wchar_t));
+    free(wide);
+    return result;
 }
 
 // "hex:" is REG_BINARY, "hex(N):" type N; the bytes follow the first colon. They are
 // decoded over the text, which holds at least one unit per byte, and followed by two
 // zero bytes: the platform reads one unit past string data that lacks its terminator.
-DWORD StoreHex(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+// REGEDIT4 came from editors whose strings were ANSI: its hex(1), hex(2) and hex(7) data
+// are widened, unless they already are UTF-16 (as files written for Unicode devices hold).
+DWORD StoreHex(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     DWORD type = *afterMarker == L'(' ? ReadHexNumber(afterMarker + 1) : REG_BINARY;
     wchar_t* colon = wcschr(afterMarker, L':');
@@ -258,12 +317,16 @@ DWORD StoreHex(HKEY key, const wchar_t* name, wchar_t* afterMarker)
     auto* bytes = reinterpret_cast<BYTE*>(colon + 1);
     bytes[count] = 0;
     bytes[count + 1] = 0;
-    return StoreValue(key, name, type, bytes, count);
+    bool ansiText = state.format == RegistryFormat::Regedit4 &&
+                    (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
+    if (ansiText && count && !IsUtf16Text(bytes, count))
+        return StoreAnsiText(state.currentKey, name, type, bytes, count);
+    return StoreValue(state.currentKey, name, type, bytes, count);
 }
 
 // The quoted texts after the marker, each ended by NUL, and one more NUL after the last;
 // built over the line itself, which is never shorter.
-DWORD StoreMultiString(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+DWORD StoreMultiString(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     wchar_t* in = wcschr(afterMarker, QUOTE_MARKER);
     if (!in)
@@ -280,7 +343,7 @@ DWORD StoreMultiString(HKEY key, const wchar_t* name, wchar_t* afterMarker)
         in = reopen ? reopen + 1 : in + wcslen(in);
     }
     *out++ = 0;
-    return StoreValue(key, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
+    return StoreValue(state.currentKey, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
 }
 
 // The text between the first two quote markers of 'text', with its terminator.
@@ -294,9 +357,9 @@ DWORD StoreQuotedText(HKEY key, const wchar_t* name, DWORD type, wchar_t* text)
     return StoreValue(key, name, type, open + 1, (close - open) * sizeof(wchar_t));
 }
 
-DWORD StoreMuiText(HKEY key, const wchar_t* name, wchar_t* afterMarker)
+DWORD StoreMuiText(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
-    return StoreQuotedText(key, name, REG_MUI_SZ, afterMarker);
+    return StoreQuotedText(state.currentKey, name, REG_MUI_SZ, afterMarker);
 }
 
 // Without a marker: "=-" (no quotes) deletes the value, anything else stores the
@@ -344,7 +407,7 @@ const TypeMarker TYPE_MARKERS[] = {
     for (const auto& row : TYPE_MARKERS) {
         size_t matched = MatchPrefixNoCase(data, row.marker);
         if (!row.marker[matched])
-            return row.store(state.currentKey, name, data + matched);
+            return row.store(state, name, data + matched);
     }
     return StoreTextOrDelete(state.currentKey, name, valueText);
 }
@@ -356,10 +419,10 @@ const TypeMarker TYPE_MARKERS[] = {
 // 1017 for a foreign line. With a cursor a foreign line ends the import and the cursor is
 // left on it (on the line after it when it is the first line, which would otherwise come
 // back here forever), else the cursor ends at the end of the text.
-DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
+DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor)
 {
     ImportState state{{static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY},
-                      nullptr, false};
+                      nullptr, false, format};
     DWORD result = state.line.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     wchar_t* position = text + (SkipRegistryGaps(text) - text);
     wchar_t* firstLine = position;
@@ -402,4 +465,9 @@ DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
     CloseRegistryKey(state.currentKey);
     free(state.line.text);
     return result;
+}
+
+DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor)
+{
+    return ImportRegistryTextAs(RegistryFormat::Version5, text, cursor);
 }

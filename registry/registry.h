@@ -18,10 +18,6 @@ DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD c
 // The 32-bit value 'name', or 'defaultValue' when it is missing or cannot be read.
 DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue);
 
-// Deletes the key 'path' below 'root' with everything under it. An empty path, or one
-// starting with a backslash, is refused (E_INVALIDARG) so that no text can empty a root.
-[[nodiscard]] DWORD DeleteRegistryTree(HKEY root, const wchar_t* path);
-
 // Decodes "1f,2,AB CD" into bytes written over 'text' itself: each group's first two
 // characters make one byte (non-hex characters and the end count as 0), groups start after
 // each comma. Returns the number of bytes.
@@ -38,19 +34,36 @@ DWORD ReadHexNumber(const wchar_t* text);
 // The result is the first problem's code: a key or value the registry refused, or 1017 for
 // a line that is not registry text; 0 when everything was applied.
 [[nodiscard]] DWORD ImportRegistryText(wchar_t* text, wchar_t** cursor);
+// The two forms of registry text: "Windows Registry Editor Version 5.00" (and a script's
+// '[' sections), whose data are stored as written, and REGEDIT4, whose hex(1), hex(2) and
+// hex(7) data are ANSI text unless they are UTF-16 already.
+enum class RegistryFormat { Version5, Regedit4 };
+// ImportRegistryText for text of the given form.
+[[nodiscard]] DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor);
 // Skips blanks and line breaks: the gaps between registry lines.
 const wchar_t* SkipRegistryGaps(const wchar_t* text);
-// The end of the registry line at 'line' as the importer reads it (continuation lines
-// included): its line break, or the text's end when it (or the look past a backslash at
-// its end for the line to join) reaches it.
-const wchar_t* FindRegistryLineEnd(const wchar_t* line);
+// How far the registry line at some start has been read: the units read from its start,
+// and how the reading stands there.
+struct RegistryLineScan {
+    size_t read;
+    bool verbatim;          // a key or comment line, taken as it stands
+    bool inQuotes;
+};
+RegistryLineScan StartRegistryLineScan(const wchar_t* line);
+// Reads the registry line at 'line' on from where 'scan' stands, as the importer reads it
+// (continuation lines included), and returns its end: its line break, or the text's end
+// when it (or the look past a backslash at its end for the line to join) reaches it. Then
+// 'scan' stands before the read that the text's end cut short, so that the same line, with
+// more text after it, is read on from there rather than from its start.
+const wchar_t* ScanRegistryLine(const wchar_t* line, RegistryLineScan& scan);
 
 // reg_file.cpp
 // The bytes read from a .reg file at a time; only a line longer than this grows the buffers.
 constexpr DWORD REG_FILE_PIECE_BYTES = 64 * 1024;
 // Imports a .reg file piece by piece, with the encodings ReadTextFile accepts; the same
-// result as ImportRegistryText on the whole text from 'headerUnits' decoded units on
-// (the blanks, marks and header before the registry text). 110 when it cannot be opened.
+// result as ImportRegistryTextAs on the whole text from 'headerUnits' decoded units on
+// (the blanks, marks and header before the registry text, whose header tells the form).
+// 110 when it cannot be opened.
 [[nodiscard]] DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits);
 
 // association.cpp

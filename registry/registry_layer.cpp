@@ -61,12 +61,28 @@ DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue)
     return value;
 }
 
-DWORD DeleteRegistryTree(HKEY root, const wchar_t* path)
+namespace {
+
+// The value of each ASCII hex digit; any other character, and the end, count as 0. A
+// table, since the digits of binary data follow no pattern a branch could guess.
+struct NibbleTable {
+    BYTE values[128];
+    constexpr NibbleTable() : values()
+    {
+        for (int digit = 0; digit < 10; ++digit)
+            values['0' + digit] = static_cast<BYTE>(digit);
+        for (int letter = 0; letter < 6; ++letter)
+            values['A' + letter] = values['a' + letter] = static_cast<BYTE>(10 + letter);
+    }
+};
+constexpr NibbleTable NIBBLES;
+
+inline int NibbleOf(wchar_t digit)
 {
-    if (!*path || *path == L'\\')       // the root itself, however it is written
-        return static_cast<DWORD>(E_INVALIDARG);
-    return static_cast<DWORD>(RegDeleteTreeW(root, path));
+    return digit < 128 ? NIBBLES.values[digit] : 0;
 }
+
+} // namespace
 
 DWORD DecodeHexList(wchar_t* text)
 {
@@ -74,12 +90,15 @@ DWORD DecodeHexList(wchar_t* text)
     DWORD count = 0;
     wchar_t* group = text;
     while (*group) {
-        int high = HexDigitValue(group[0]);
-        int low = HexDigitValue(group[1]);
+        int high = NibbleOf(group[0]);
+        int low = NibbleOf(group[1]);
         // Find the next group before writing: byte 0 lands on the unit just read.
-        wchar_t* comma = wcschr(group, L',');
-        wchar_t* next = comma ? comma + 1 : group + wcslen(group);
-        bytes[count++] = static_cast<BYTE>((high < 0 ? 0 : high) << 4 | (low < 0 ? 0 : low));
+        wchar_t* next = group;
+        while (*next && *next != L',')
+            ++next;
+        if (*next)
+            ++next;
+        bytes[count++] = static_cast<BYTE>(high << 4 | low);
         group = next;
     }
     return count;

@@ -1,5 +1,6 @@
 // The desktop configuration manager against the real registry, below a key of the test's own.
 #include "platform/platform.h"
+#include "registry/registry_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -237,6 +238,21 @@ TEST_F(ProvisioningTest, QueriesCreateNoKeysAndEmptyCharacteristicsDo)
     EXPECT_FALSE(KeyExists(L"Asked"));
     EXPECT_EQ(ApplyItems(L"<characteristic type=\"Made\\Deeper\"></characteristic>"), S_OK);
     EXPECT_TRUE(KeyExists(L"Made\\Deeper"));
+}
+
+// A loaded hive's root is refused by what it is, like a root: a hive of the test's own
+// stands for the user's, so that a failing check could only empty the test's data.
+TEST_F(ProvisioningTest, NoLoadedHiveIsDeleted)
+{
+    test::TempFolder folder;
+    regtest::TestHive hive(folder.path(), L"VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-provisioning");
+    ASSERT_TRUE(hive.loaded());
+    EXPECT_EQ(Apply(L"<wap-provisioningdoc><characteristic type=\"Registry\"><characteristic type=\"{K}\">" +
+                    std::wstring(VALID_PARM) + L"</characteristic><nocharacteristic type=\"HKEY_USERS\\" + hive.name() +
+                    L"\"/></characteristic></wap-provisioningdoc>"),
+              PROVISIONING_BAD_KEY_PATH);
+    EXPECT_EQ(Stored(L"applied"), "missing");
+    EXPECT_TRUE(hive.Intact());
 }
 
 TEST(Provisioning, OnlyProcessingIsOffered)

@@ -38,6 +38,8 @@ const ParityCase PARITY_CASES[] = {
             "a continuation never joins a key line, so g goes to x\\y; regedit drops f and its key line"),
     SAME(V4, L"[{K}]\r\n\"x\"=dword:\t00000008\r\n\"y\"=dword: 9\r\n\"z\"=dword:1 ;note\r\n"),
     SAME(V5, L"[{K}]\r\n\"m\"=hex(7):4c,69,6e,65,00\r\n\"e\"=hex(2):25,41,25,00\r\n"),
+    SAME(V4, L"[{K}]\r\n\"e\"=hex(2):25,41,25,5c,e9,00\r\n\"m\"=hex(7):61,00,62,63,00,00\r\n"
+             L"\"n\"=hex(2):25,41,25\r\n\"o\"=hex(1):61,62,00\r\n"),      // ANSI strings are widened
     // Where both importers already agree.
     SAME(V4, L"[{K}]\n\"lf\"=\"1\"\n\"n\"=dword:2\n"),
     SAME(V5, L"[{K}]\r\"cr\"=\"1\"\r\"n\"=dword:2\r"),
@@ -56,7 +58,8 @@ const ParityCase PARITY_CASES[] = {
     DIFFERS(V4, L"[{K}]\r\n\"h\"=hex: 01,02\r\n", L":h", "in hex data a blank is the digit 0"),
     DIFFERS(V4, L"[{K}]\r\n\"h\"=hex:1,2\r\n", L":h", "a single hex digit is the high one"),
     DIFFERS(V4, L"[{K}]\r\n\"m\"=multi_sz:\"a\",\"b\"\r\n", L":m", "multi_sz: is a data form"),
-    DIFFERS(V4, L"[{K}]\r\n\"e\"=hex(2):25,41,25,00\r\n", L":e", "hex(2) bytes are stored as written, not widened"),
+    DIFFERS(V4, L"[{K}]\r\n\"u\"=hex(2):25,00,41,00,00,00\r\n\"w\"=hex(7):61,00,00,00,00,00\r\n", L":",
+            "REGEDIT4 string data that are UTF-16 already are kept as written; regedit widens each byte"),
     DIFFERS(V4, L"[{K}]\r\n\"s\"=\"ab\\\r\n\"c\"\r\n", L":s", "a backslash at a line's end joins quoted text too"),
 };
 

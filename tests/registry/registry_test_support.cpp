@@ -1,6 +1,7 @@
 #include "registry_test_support.h"
-#include "registry/registry.h"
+#include "base/base.h"
 #include "support/test_support.h"
+#include <sddl.h>
 #include <cstdlib>
 #include <vector>
 
@@ -15,6 +16,69 @@ TestKey::TestKey(const wchar_t* name)
 TestKey::~TestKey()
 {
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+}
+
+namespace {
+
+// Loading and unloading hives needs the restore and backup privileges enabled.
+void EnableHivePrivileges()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    for (const wchar_t* name : {SE_RESTORE_NAME, SE_BACKUP_NAME}) {
+        TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+        if (LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    CloseHandle(token);
+}
+
+} // namespace
+
+TestHive::TestHive(const std::wstring& folder, const std::wstring& name) : name_(name)
+{
+    std::wstring source = L"Software\\VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-hive-source";
+    std::wstring file = folder + L"\\" + name + L".hive";
+    SetValue(HKEY_CURRENT_USER, source, L"v", REG_SZ, TextBytes(L"kept"));
+    SetValue(HKEY_CURRENT_USER, source + L"\\sub", L"w", REG_SZ, TextBytes(L"kept"));
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, source.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        EnableHivePrivileges();
+        loaded_ = RegSaveKeyW(key, file.c_str(), nullptr) == ERROR_SUCCESS &&
+                  RegLoadKeyW(HKEY_USERS, name.c_str(), file.c_str()) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, source.c_str());
+}
+
+TestHive::~TestHive()
+{
+    if (loaded_)
+        RegUnLoadKeyW(HKEY_USERS, name_.c_str());
+}
+
+bool TestHive::Intact() const
+{
+    return ReadValue(HKEY_USERS, name_, L"v").exists && KeyExists(HKEY_USERS, name_ + L"\\sub");
+}
+
+std::wstring CurrentUserSid()
+{
+    std::wstring text;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return text;
+    BYTE buffer[256];
+    DWORD size = sizeof buffer;
+    wchar_t* sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
 }
 
 StoredValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name)

@@ -21,6 +21,27 @@ private:
     std::wstring path_;
 };
 
+// A hive of the test's own, loaded at HKU\<name> from a file in 'folder' and unloaded
+// afterwards: a loaded hive's root that a delete the guard lets through could only empty
+// of the test's own data. It holds the value "v" and the key "sub".
+class TestHive {
+public:
+    TestHive(const std::wstring& folder, const std::wstring& name);
+    ~TestHive();
+    TestHive(const TestHive&) = delete;
+    TestHive& operator=(const TestHive&) = delete;
+    bool loaded() const { return loaded_; }
+    const std::wstring& name() const { return name_; }      // below HKU
+    bool Intact() const;                                    // "v" and "sub" are still there
+
+private:
+    std::wstring name_;
+    bool loaded_ = false;
+};
+
+// The current user's SID as text (HKU\<SID> is HKCU).
+std::wstring CurrentUserSid();
+
 struct StoredValue {
     bool exists;
     DWORD type;

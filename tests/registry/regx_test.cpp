@@ -2,6 +2,9 @@
 #include "registry_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cwctype>
+#include <optional>
 
 namespace {
 
@@ -195,6 +198,114 @@ TEST(Regx, RootIsNeverEmptied)
     EXPECT_EQ(regxDoubled, BAD_ARGUMENT);
     EXPECT_EQ(import, 0u);
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key.path() + L"\\keep"));
+}
+
+// A link key below HKCU that leads to the kernel name 'target'; removed as a link (deleting
+// it by name would follow it).
+struct LinkKey {
+    HKEY link = nullptr;
+    LinkKey(const std::wstring& path, const std::wstring& target)
+    {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) != ERROR_SUCCESS)
+            link = nullptr;
+        else
+            RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
+                           static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    }
+    ~LinkKey()
+    {
+        using DeleteKeyFunction = LONG(NTAPI*)(HANDLE);
+        FARPROC address = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey");
+        if (link && address)
+            reinterpret_cast<DeleteKeyFunction>(reinterpret_cast<void*>(address))(link);
+        if (link)
+            RegCloseKey(link);
+    }
+};
+
+struct GuardCase {
+    const wchar_t* path;        // {SID} the user's SID, {sid} in small letters, {H} the test hive, {K} the test key
+    DWORD result;
+    int line;
+};
+#define GUARD_CASE(p, r) {p, r, __LINE__}
+constexpr DWORD ROOT = RESULT_REGISTRY_ROOT;
+
+const GuardCase GUARD_CASES[] = {
+    GUARD_CASE(L"HKCU\\", ROOT),
+    GUARD_CASE(L"HKU\\{SID}", ROOT),                      // HKCU by its SID
+    GUARD_CASE(L"HKEY_USERS\\{sid}\\", ROOT),
+    GUARD_CASE(L"HKU\\{SID}_Classes", ROOT),
+    GUARD_CASE(L"HKU\\{SID}\\Software\\Classes", ROOT),
+    GUARD_CASE(L"HKCU\\Software\\Classes", ROOT),
+    GUARD_CASE(L"HKU\\.DEFAULT", ROOT),
+    GUARD_CASE(L"HKU\\{H}", ROOT),
+    GUARD_CASE(L"HKCU\\{K}\\link", ROOT),                // a link to the test hive's root
+    GUARD_CASE(L"HKLM\\Software", ROOT),
+    GUARD_CASE(L"HKEY_LOCAL_MACHINE\\system", ROOT),
+    GUARD_CASE(L"HKLM\\Software\\Classes", ROOT),        // the data behind HKCR
+    GUARD_CASE(L"HKLM\\SOFTWARE\\\\classes\\", ROOT),
+    GUARD_CASE(L"HKU\\{SID}\\{K}", 0),                    // the test key by the SID: an ordinary key
+    GUARD_CASE(L"HKU\\{H}\\sub", 0),
+    GUARD_CASE(L"HKCU\\{K}\\missing", NOT_FOUND),
+};
+
+std::wstring FillGuardPath(std::wstring text, const std::wstring& sid, const std::wstring& hive, const std::wstring& key)
+{
+    std::wstring lower = sid;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](wchar_t c) { return static_cast<wchar_t>(towlower(c)); });
+    for (auto [mark, value] : {std::pair{L"{SID}", sid}, {L"{sid}", lower}, {L"{H}", hive}, {L"{K}", key}})
+        for (size_t at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at + value.size()))
+            text.replace(at, wcslen(mark), value);
+    return text;
+}
+
+// Every name that reaches a root, a loaded hive's root or the class data behind HKCR is
+// refused by what the key is. Only the check runs here: nothing is deleted.
+TEST(RegistryRoots, EveryNameOfAHiveRootIsRefused)
+{
+    test::TempFolder folder;
+    TestKey key(L"guard");
+    SetValue(HKEY_CURRENT_USER, key.path(), L"v", REG_SZ, TextBytes(L"1"));
+    std::wstring sid = CurrentUserSid();
+    ASSERT_FALSE(sid.empty());
+    TestHive hive(folder.path(), L"VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-guard");
+    ASSERT_TRUE(hive.loaded());
+    std::optional<TestHive> classes;            // the user's class hive, where the system has none
+    if (!KeyExists(HKEY_USERS, sid + L"_Classes"))
+        classes.emplace(folder.path(), sid + L"_Classes");
+    LinkKey link(key.path() + L"\\link", L"\\REGISTRY\\User\\" + hive.name());
+    ASSERT_TRUE(link.link);
+    HKEY userClasses = nullptr;             // the user's class data, made here when the system has none
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr, &userClasses,
+                              &disposition), ERROR_SUCCESS);
+    RegCloseKey(userClasses);
+    for (const auto& c : GUARD_CASES) {
+        std::wstring path = FillGuardPath(c.path, sid, hive.name(), key.path());
+        const wchar_t* rest = path.c_str();
+        HKEY root = ParseRegistryRoot(rest);
+        EXPECT_EQ(CheckRegistryKeyDelete(root, rest), c.result) << "case at line " << c.line;
+    }
+    if (disposition == REG_CREATED_NEW_KEY)
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes");
+    EXPECT_TRUE(hive.Intact());
+}
+
+// REGX and .reg text meet the guard before they delete: a hive of the test's own stands
+// for the user's, so that a failing guard could only empty the test's data.
+TEST(RegistryRoots, NoCommandDeletesALoadedHive)
+{
+    test::TempFolder folder;
+    TestHive hive(folder.path(), L"VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-delete");
+    ASSERT_TRUE(hive.loaded());
+    ASSERT_TRUE(hive.Intact());
+    EXPECT_EQ(test::Run(L"REGX HKU\\" + hive.name() + L"\\-"), ROOT);
+    EXPECT_TRUE(hive.Intact());
+    std::wstring text = L"[-HKEY_USERS\\" + hive.name() + L"]\r\n";
+    EXPECT_EQ(ImportRegistryText(text.data(), nullptr), 0u);     // as for a root written as a root
+    EXPECT_TRUE(hive.Intact());
 }
 
 TEST(RegistryLayer, ReadRegistryStringEndsWithinCapacity)
