@@ -37,7 +37,7 @@ PROJECT_URL = "https://varnolt.example.org/"
 EXTENSION = os.path.join(ROOT, "editors", "vscode")
 # What of editors/vscode goes into the extension package (vsce reads the rest from package.json).
 EXTENSION_FILES = ("package.json", "README.md", "extension.js", "locate.js", "language-configuration.json",
-                   "syntaxes", "snippets", "images")
+                   "syntaxes", "snippets")
 
 
 def version():
@@ -175,11 +175,11 @@ def write_msi(target, files, product_version, folder, signer):
         out.write(folders_fragment(files))
     shutil.copy(os.path.join(ROOT, "resources", "varnolt.ico"), folder)
     partial = os.path.abspath(target + ".part")
-    # wixl takes the files' sources relative to the folder it runs in, never absolute.
     kilobytes = sum((len(data) + 1023) // 1024 for _, data in files)
+    # wixl takes the files' sources relative to the folder it runs in, never absolute.
     run(["wixl", "--arch", "x64", "-D", "StageDir=stage", "-D", "ProductVersion=" + product_version,
-         "-D", "IconFile=varnolt.ico", "-D", "InstalledKilobytes=%d" % kilobytes, "-o", partial, os.path.join(ROOT, "packaging", "varnolt.wxs"), fragment],
-        "building the MSI", cwd=folder)
+         "-D", "IconFile=varnolt.ico", "-D", "InstalledKilobytes=%d" % kilobytes,
+         "-o", partial, os.path.join(ROOT, "packaging", "varnolt.wxs"), fragment], "building the MSI", cwd=folder)
     mend_wixl_tables(partial, folder)
     signer.sign(partial, "Varnolt")
     os.replace(partial, target)

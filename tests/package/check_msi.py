@@ -147,32 +147,35 @@ def check_winget(folder, msi, version):
           "winget: the URL names the MSI")
 
 
-def check_installed(entry_key, entry, version, files, start_menu, classes):
-    """An installation: its one ARP entry, its files, shortcut and file type."""
+def only_entry(entries):
+    return next(iter(entries.values())) if len(entries) == 1 else None
+
+
+def check_installed(entry, version, files, location, start_menu, root):
+    """An installation in the folder location: its one ARP entry, its files, shortcut and file type."""
     check(entry is not None and entry.get("DisplayVersion") == version, "ARP: one entry, version " + version)
     entry = entry or {}
     check(entry.get("URLInfoAbout") == "https://varnolt.example.org/", "ARP: the project's address")
     check(int(entry.get("Size") or 0) >= sum(len(data) for data in files.values()) // 1024, "ARP: the size")
-    location = entry.get("InstallLocation", "")
-    folder = unix_path(location) if location.upper().startswith("C:\\") else ""
-    check(folder and folder_contents(folder) == files, "program folder %s holds the package's files" % location)
+    check(entry.get("InstallLocation") == location, "ARP: installed in " + location)
+    check(folder_contents(unix_path(location)) == files, "the program folder holds the package's files")
     shortcuts = start_menu_shortcuts(start_menu)
-    target = (location + "Varnolt.exe").encode()
-    check(len(shortcuts) == 1 and target in open(shortcuts[0], "rb").read(), "Start-menu shortcut to Varnolt.exe")
     program = location + "Varnolt.exe"
-    check(default_value(classes + r"\.vrs") == "Varnolt.Script", ".vrs is a Varnolt script")
+    check(len(shortcuts) == 1 and program.encode() in open(shortcuts[0], "rb").read(),
+          "Start-menu shortcut to Varnolt.exe")
+    classes = root + r"\Software\Classes"
+    check(default_value(classes + r"\.vrs") == "Varnolt.Script", ".vrs is a Varnolt script in " + classes)
     check(default_value(classes + r"\Varnolt.Script\shell\open\command") == '"%s" "%%1"' % program,
           ".vrs: open runs the script")
     check(default_value(classes + r"\Varnolt.Script\shell\edit\command") == 'notepad.exe "%1"',
           ".vrs: edit opens Notepad")
     check(default_value(classes + r"\Varnolt.Script\DefaultIcon") == program + ",0", ".vrs: the program's icon")
-    return folder, location
 
 
-def run_installed(folder, location, command):
-    """Runs the installed Varnolt.exe through vrun (copied next to it for the call) and returns
-    the full exit code and the trace."""
-    runner = os.path.join(folder, "vrun.exe")
+def run_installed(location, command):
+    """Runs the Varnolt.exe installed in location through vrun (copied next to it for the call)
+    and returns the full exit code and the trace."""
+    runner = os.path.join(unix_path(location), "vrun.exe")
     trace = os.path.join(WORK, "trace.txt")
     shutil.copy(os.path.join(BUILD, "vrun.exe"), runner)
     try:
@@ -192,11 +195,11 @@ def start_menu_shortcuts(menus):
     return [path for path in paths if os.path.isfile(path)]
 
 
-def check_removed(location, start_menu, classes):
+def check_removed(location, start_menu, root):
     check(not os.path.exists(unix_path(location)), "nothing left in the program folder " + location)
     check(not start_menu_shortcuts(start_menu), "no Start-menu shortcut")
-    for key in (classes + r"\.vrs", classes + r"\Varnolt.Script"):
-        check(registry(key) is None, "no key " + key)
+    for key in (r"\Software\Classes\.vrs", r"\Software\Classes\Varnolt.Script", r"\Software\Varnolt\Installer"):
+        check(registry(root + key) is None, "no key " + root + key)
     check(not arp_entries(), "no ARP entry")
 
 
@@ -232,64 +235,56 @@ def main():
         subprocess.Popen(["wineserver", "-p"], **quiet)
         subprocess.run([WINE, "cmd", "/c", "exit"], **quiet)
         users = [name for name in os.listdir(os.path.join(PREFIX, "drive_c", "users")) if name != "Public"]
-        user_menu = [r"users\%s\AppData\Roaming\Microsoft\Windows\Start Menu\Programs" % (users or ["?"])[0]]
-        classes = r"HKCU\Software\Classes"
+        user = (users or ["?"])[0]
+        user_menu = [r"users\%s\AppData\Roaming\Microsoft\Windows\Start Menu\Programs" % user]
+        user_folder = "C:\\users\\%s\\AppData\\Local\\Programs\\Varnolt\\" % user
 
         print("-- install for the user, signed")
         check(msiexec("/i", windows_path(msi_a)) == (0, True), "msiexec /i exits 0 and writes its log")
-        entries = arp_entries()
-        folder, location = check_installed(*(next(iter(entries.items())) if len(entries) == 1 else (None, None)),
-                                           version_a, files_a, user_menu, classes)
-        check(location.upper().endswith("\\APPDATA\\LOCAL\\PROGRAMS\\VARNOLT\\"), "per user: under LocalAppData")
-        if folder:
-            code, trace = run_installed(folder, location, location + r"examples\demo.vrs")
-            check(code == 0, "examples\\demo.vrs from the program folder exits 0 (got %s)" % code)
-            check(re.search(r"^TGZX %s\x01[^\n]*\n     00000000 " % re.escape(location + r"examples\sample.tgz"),
-                            trace.replace("\r", ""), re.M) is not None,
-                  "the demo extracts the sample archive installed beside it")
-            # The program's own setting, written by a script: uninstalling must keep it.
-            code, _ = run_installed(folder, location, r"REGX HKCU\Software\Varnolt\BrowseFile=C:\kept.vrs")
-            check(code == 0, "a script writes the program's setting")
+        check_installed(only_entry(arp_entries()), version_a, files_a, user_folder, user_menu, "HKCU")
+        code, trace = run_installed(user_folder, user_folder + r"examples\demo.vrs")
+        check(code == 0, "examples\\demo.vrs from the program folder exits 0 (got %s)" % code)
+        check(re.search(r"^TGZX %s\x01[^\n]*\n     00000000 " % re.escape(user_folder + r"examples\sample.tgz"),
+                        trace.replace("\r", ""), re.M) is not None,
+              "the demo extracts the sample archive installed beside it")
+        # The program's own setting, written by a script: uninstalling must keep it.
+        code, _ = run_installed(user_folder, r"REGX HKCU\Software\Varnolt\BrowseFile=C:\kept.vrs")
+        check(code == 0, "a script writes the program's setting")
 
-            print("-- repair")
-            # What msiexec /famus does; Wine's msiexec takes no product for /f, its installer the
-            # same request as properties.
-            os.remove(os.path.join(folder, "examples", "hello.vrs"))
-            wine("reg", "delete", classes + r"\.vrs", "/f")
-            check(msiexec("/i", windows_path(msi_a), "REINSTALL=ALL", "REINSTALLMODE=amus") == (0, True),
-                  "repair exits 0 and writes its log")
-            hello = os.path.join(folder, "examples", "hello.vrs")
-            check(os.path.isfile(hello) and open(hello, "rb").read() == files_a["examples/hello.vrs"],
-                  "repair puts the deleted example back")
-            check(default_value(classes + r"\.vrs") == "Varnolt.Script", "repair puts the .vrs type back")
+        print("-- repair")
+        # What msiexec /famus does; Wine's msiexec takes no product for /f, its installer the
+        # same request as properties.
+        hello = os.path.join(unix_path(user_folder), "examples", "hello.vrs")
+        os.remove(hello)
+        wine("reg", "delete", r"HKCU\Software\Classes\.vrs", "/f")
+        check(msiexec("/i", windows_path(msi_a), "REINSTALL=ALL", "REINSTALLMODE=amus") == (0, True),
+              "repair exits 0 and writes its log")
+        check(os.path.isfile(hello) and open(hello, "rb").read() == files_a["examples/hello.vrs"],
+              "repair puts the deleted example back")
+        check(default_value(r"HKCU\Software\Classes\.vrs") == "Varnolt.Script", "repair puts the .vrs type back")
 
         print("-- a higher version over it")
         check(msiexec("/i", windows_path(msi_b)) == (0, True), "msiexec /i of %s exits 0" % version_b)
         entries = arp_entries()
         check(list(entries) == [msi_property(msi_b, "ProductCode")], "ARP: only the new package's entry")
-        check_installed(*(next(iter(entries.items())) if len(entries) == 1 else (None, None)),
-                        version_b, files_b, user_menu, classes)
+        check_installed(only_entry(entries), version_b, files_b, user_folder, user_menu, "HKCU")
 
         print("-- uninstall")
         check(msiexec("/x", windows_path(msi_b)) == (0, True), "msiexec /x exits 0 and writes its log")
-        check_removed(location, user_menu, classes)
-        check(registry(r"HKCU\Software\Varnolt\Installer") is None, "no installer key")
+        check_removed(user_folder, user_menu, "HKCU")
         kept = registry(r"HKCU\Software\Varnolt") or {}
         check(kept.get(r"HKEY_CURRENT_USER\Software\Varnolt", {}).get("BrowseFile") == r"C:\kept.vrs",
               "what the script wrote stays")
 
         print("-- for all users")
         check(msiexec("/i", windows_path(msi_a), "ALLUSERS=1") == (0, True), "msiexec /i ALLUSERS=1 exits 0")
-        entries = arp_entries()
         # Wine's installer puts the shortcut in the user's Start menu even for all users.
         machine_menu = [r"ProgramData\Microsoft\Windows\Start Menu\Programs"] + user_menu
-        machine_classes = r"HKLM\Software\Classes"
-        _, location = check_installed(*(next(iter(entries.items())) if len(entries) == 1 else (None, None)),
-                                      version_a, files_a, machine_menu, machine_classes)
-        check(location.upper() == "C:\\PROGRAM FILES\\VARNOLT\\", "for all users: in Program Files")
-        check(registry(classes + r"\.vrs") is None, "for all users: nothing in the user's classes")
-        check(msiexec("/x", windows_path(msi_a)) == (0, True), "msiexec /x exits 0")
-        check_removed(location or "C:\\Program Files\\Varnolt\\", machine_menu, machine_classes)
+        machine_folder = "C:\\Program Files\\Varnolt\\"
+        check_installed(only_entry(arp_entries()), version_a, files_a, machine_folder, machine_menu, "HKLM")
+        check(registry(r"HKCU\Software\Classes\.vrs") is None, "for all users: nothing in the user's classes")
+        check(msiexec("/x", windows_path(msi_a)) == (0, True), "msiexec /x without ALLUSERS exits 0")
+        check_removed(machine_folder, machine_menu, "HKLM")
     finally:
         run(["wineserver", "-k"], env=ENV)     # this prefix's server only
         run(["wineserver", "-w"], env=ENV)
