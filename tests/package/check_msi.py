@@ -126,9 +126,9 @@ def throwaway_certificate():
     return pfx, cert
 
 
-def higher_version(version):
+def raised(version, field):
     fields = version.split(".")
-    fields[2] = str(int(fields[2]) + 1)     # Windows Installer compares the first three fields
+    fields[field] = str(int(fields[field]) + 1)
     return ".".join(fields)
 
 
@@ -215,16 +215,21 @@ def main():
         signing = {"SIGN_PFX": pfx, "SIGN_PASSWORD": "test secret"}
         zip_a, msi_a, winget = make_dist(os.path.join(WORK, "a"), "--parts", "zip,msi,winget", env=signing)
         version_a = msi_property(msi_a, "ProductVersion")
-        version_b = higher_version(version_a)
-        zip_b, msi_b = make_dist(os.path.join(WORK, "b"), "--parts", "zip,msi", "--version", version_b,
-                                 env={"SIGN_PFX": "", "SIGN_PASSWORD": ""})
-        files_a, files_b = zip_contents(zip_a), zip_contents(zip_b)
+        files_a = zip_contents(zip_a)
+        # Higher versions: in the fourth field, which Windows Installer does not compare (the
+        # package replaces an equal a.b.c all the same), and in the third. Signed and unsigned
+        # in turn, so that each one's Varnolt.exe differs from the one before.
+        upgrades = []
+        for field, sign in ((3, {"SIGN_PFX": "", "SIGN_PASSWORD": ""}), (2, signing)):
+            version = raised(version_a, field)
+            zip_path, msi = make_dist(os.path.join(WORK, version), "--parts", "zip,msi", "--version", version, env=sign)
+            upgrades.append((version, msi, zip_contents(zip_path)))
         check(signed_by(msi_a, certificate), "the MSI is signed with the certificate given")
         packed = os.path.join(WORK, "Varnolt.exe")
         with open(packed, "wb") as out:
             out.write(files_a["Varnolt.exe"])
         check(signed_by(packed, certificate), "the packed Varnolt.exe is signed")
-        check(not signed_by(msi_b, certificate), "without a certificate nothing is signed")
+        check(not signed_by(upgrades[0][1], certificate), "without a certificate nothing is signed")
         check_winget(winget, msi_a, version_a)
 
         # The first program of a server's life starts the prefix's services, which inherit its
@@ -263,14 +268,15 @@ def main():
               "repair puts the deleted example back")
         check(default_value(r"HKCU\Software\Classes\.vrs") == "Varnolt.Script", "repair puts the .vrs type back")
 
-        print("-- a higher version over it")
-        check(msiexec("/i", windows_path(msi_b)) == (0, True), "msiexec /i of %s exits 0" % version_b)
-        entries = arp_entries()
-        check(list(entries) == [msi_property(msi_b, "ProductCode")], "ARP: only the new package's entry")
-        check_installed(only_entry(entries), version_b, files_b, user_folder, user_menu, "HKCU")
+        for version, msi, files in upgrades:
+            print("-- %s over it" % version)
+            check(msiexec("/i", windows_path(msi)) == (0, True), "msiexec /i exits 0")
+            entries = arp_entries()
+            check(list(entries) == [msi_property(msi, "ProductCode")], "ARP: only the new package's entry")
+            check_installed(only_entry(entries), version, files, user_folder, user_menu, "HKCU")
 
         print("-- uninstall")
-        check(msiexec("/x", windows_path(msi_b)) == (0, True), "msiexec /x exits 0 and writes its log")
+        check(msiexec("/x", windows_path(msi)) == (0, True), "msiexec /x exits 0 and writes its log")
         check_removed(user_folder, user_menu, "HKCU")
         kept = registry(r"HKCU\Software\Varnolt") or {}
         check(kept.get(r"HKEY_CURRENT_USER\Software\Varnolt", {}).get("BrowseFile") == r"C:\kept.vrs",
