@@ -22,3 +22,5 @@ add_dependencies(package_tests Varnolt help_file)
 add_test(NAME package COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/package/check_package.sh ${CMAKE_SOURCE_DIR}
          ${CMAKE_BINARY_DIR} ${CMAKE_CROSSCOMPILING_EMULATOR})
 set_tests_properties(package PROPERTIES TIMEOUT 300)
+
+include(${CMAKE_CURRENT_SOURCE_DIR}/package/targets.cmake)

@@ -6,7 +6,7 @@ set -eu
 source=$1 build=$2 emulator=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-zip=$(python3 "$source/scripts/make-dist.py" --build "$build" --out "$work/dist")
+zip=$(python3 "$source/scripts/make-dist.py" --build "$build" --out "$work/dist" --parts zip)
 python3 -m zipfile -e "$zip" "$work/unpacked"
 package=$(echo "$work"/unpacked/varnolt-*-win64)
 [ -f "$package/Varnolt.exe" ] || { echo "no Varnolt.exe in $zip"; exit 1; }
