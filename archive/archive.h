@@ -14,11 +14,10 @@ constexpr DWORD TAR_INVALID_SIZE = ERROR_INVALID_DATA;      // a size that is no
 constexpr DWORD TAR_DAMAGED_HEADER = ERROR_FILE_CORRUPT;    // a long name, pax record or sparse map: its entry is skipped
 constexpr DWORD TAR_SPARSE_MAP_TOO_LARGE = ERROR_NOT_ENOUGH_MEMORY;
 constexpr DWORD TAR_SYMBOLIC_LINK = ERROR_NOT_SUPPORTED;
-constexpr DWORD TAR_CASE_COLLISION = ERROR_FILE_EXISTS;    // two names of this run that differ only in case
+constexpr DWORD TAR_NAME_COLLISION = ERROR_FILE_EXISTS;    // a name Windows resolves to a file of this run named otherwise
 constexpr DWORD TAR_LINK_TARGET_MISSING = ERROR_NOT_FOUND;  // a hard link to no file of this run
 constexpr uint64_t TAR_INVALID_NUMBER = ~0ull;              // no size reaches it: numbers stay below 2^63
 constexpr size_t TAR_SPARSE_REGION_LIMIT = 8192;           // data regions of one sparse file
-constexpr size_t TAR_REMEMBERED_FILE_LIMIT = 49152;        // files of one run known to links and case checks
 constexpr unsigned TAR_GZIP_BUFFER_BYTES = 32 * 1024;      // zlib inflates twice this much per refill
 
 [[nodiscard]] DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination);

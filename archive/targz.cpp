@@ -1,4 +1,5 @@
 #include "archive/archive.h"
+#include <winternl.h>
 #include <zlib.h>
 #include <cstring>
 #include <cwchar>
@@ -30,8 +31,12 @@ constexpr uint64_t LARGEST_NUMBER = 0x7FFFFFFFFFFFFFFFull;
 // File data are read and written many blocks at a time; headers one block at a time.
 constexpr unsigned DATA_CHUNK = 64 * 1024;
 static_assert(DATA_CHUNK % TAR_BLOCK == 0);
-constexpr size_t REMEMBERED_SLOTS = 1 << 16;
-static_assert(TAR_REMEMBERED_FILE_LIMIT <= REMEMBERED_SLOTS / 4 * 3);    // probing always meets a free slot
+constexpr size_t FIRST_KEY_SLOTS = 256;         // a table of keys doubles when three quarters full
+constexpr int TEMPORARY_NAME_TRIES = 64;
+constexpr ULONG FILE_INTERNAL_INFORMATION = 6;  // NtQueryInformationFile: the file's index
+
+using QueryInformationFile = LONG(WINAPI*)(HANDLE file, IO_STATUS_BLOCK* status, void* information, ULONG length,
+                                           ULONG informationClass);
 
 // What the data blocks of the current entry are for.
 enum class DataUse { Skip, File, SparseFile, SparseMap, PaxRecords };
@@ -125,6 +130,19 @@ struct MapLines {
     bool isComplete;
 };
 
+// Two 64-bit halves; {0, 0} marks a free slot.
+struct Key {
+    uint64_t high;
+    uint64_t low;
+};
+
+// An open-addressing table of keys that grows with what it holds.
+struct KeySet {
+    Key* slots;
+    size_t capacity;            // a power of two, or 0 before the first key
+    size_t count;
+};
+
 struct TarExtraction {
     gzFile archive;
     const wchar_t* destination;
@@ -134,7 +152,6 @@ struct TarExtraction {
     bool isHeaderForNext;       // the last header was a long name or pax header
     DataUse use;
     uint64_t bytesToCome;       // data of the current entry still to read
-    HANDLE output;              // nullptr while no file is open
     NextEntry next;
     NameBytes globalName;       // path= and linkpath= of a pax global header
     NameBytes globalLink;
@@ -145,14 +162,23 @@ struct TarExtraction {
     bool isRegionOverflow;
     size_t regionIndex;         // the region being written
     uint64_t regionDone;
-    size_t rememberedCount;
+    HANDLE output;              // nullptr while no file is open
+    bool isReplacing;           // the output is a new file beside entryPath, to take its place
+    bool hasOutputIdentity;
+    FileIdentity outputIdentity;
+    KeySet writtenFiles;        // identities of the files this run wrote
+    KeySet writtenNames;        // the exact paths it wrote them under
+    QueryInformationFile queryInformationFile;
+    bool hasVolumeSerial;
+    DWORD volumeSerial;         // of the run's first file
+    unsigned temporaryNumber;
     wchar_t entryPath[MAX_PATH_CHARS];
+    wchar_t temporaryPath[MAX_PATH_CHARS];
     char headerName[NAME_BYTES + 1];
     char linkName[LINK_LENGTH + 1];
     unsigned char block[TAR_BLOCK];        // a long name, a sparse extension block
     unsigned char data[DATA_CHUNK];        // one header block, or a run of data blocks
     SparseRegion regions[TAR_SPARSE_REGION_LIMIT];
-    uint64_t remembered[REMEMBERED_SLOTS]; // keys of the files this run wrote
 };
 
 void Report(TarExtraction& tar, DWORD problem)
@@ -263,8 +289,41 @@ const char* LinkTarget(TarExtraction& tar)
     return tar.linkName;
 }
 
-// Converts a name to UTF-16, "/" becoming "\": as UTF-8 when the bytes are valid UTF-8, as
-// current tar programs write names, otherwise in the ANSI code page of older archives.
+// A unit that Windows allows in no file name. A backslash in a tar name is part of the name,
+// not a separator ("system-systemd\x2dcryptsetup.slice"), so it cannot be written as it is.
+bool IsUnwritableUnit(wchar_t unit)
+{
+    return unit < L' ' || wcschr(L"\\<>\"|?*", unit) != nullptr;
+}
+
+// Removes the "." components of 'name' in place ("a\.\b" becomes "a\b"), so that names
+// that differ only in them are one name, as they are one file on every system.
+void DropCurrentFolderSteps(wchar_t* name)
+{
+    wchar_t* out = name;
+    bool isFirst = true;
+    for (const wchar_t* start = name;;) {
+        const wchar_t* end = start;
+        while (*end && *end != L'\\')
+            ++end;
+        size_t length = static_cast<size_t>(end - start);
+        if (length != 1 || *start != L'.') {
+            if (!isFirst)
+                *out++ = L'\\';
+            memmove(out, start, length * sizeof(wchar_t));
+            out += length;
+            isFirst = false;
+        }
+        if (!*end)
+            break;
+        start = end + 1;
+    }
+    *out = 0;
+}
+
+// Converts a name to UTF-16, "/" becoming "\" and "." components dropped: as UTF-8 when the
+// bytes are valid UTF-8, as current tar programs write names, otherwise in the ANSI code
+// page of older archives. A name with a unit Windows does not allow gives ERROR_INVALID_NAME.
 DWORD DecodeName(const char* bytes, wchar_t (&name)[MAX_PATH_CHARS])
 {
     int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, -1, name, MAX_PATH_CHARS);
@@ -274,9 +333,13 @@ DWORD DecodeName(const char* bytes, wchar_t (&name)[MAX_PATH_CHARS])
         name[0] = 0;
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    for (wchar_t* p = name; *p; ++p)
+    for (wchar_t* p = name; *p; ++p) {
+        if (IsUnwritableUnit(*p))
+            return ERROR_INVALID_NAME;
         if (*p == L'/')
             *p = L'\\';
+    }
+    DropCurrentFolderSteps(name);
     return ERROR_SUCCESS;
 }
 
@@ -312,7 +375,7 @@ bool IsParentComponent(const wchar_t* start, const wchar_t* end)
     return dots >= 2;
 }
 
-constexpr const wchar_t* DEVICE_NAMES[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+constexpr const wchar_t* DEVICE_NAMES[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
 constexpr const wchar_t* NUMBERED_DEVICE_NAMES[] = {L"COM", L"LPT"};
 
 bool IsDeviceNumber(wchar_t unit)
@@ -320,7 +383,7 @@ bool IsDeviceNumber(wchar_t unit)
     return (unit >= L'1' && unit <= L'9') || unit == L'\x00B9' || unit == L'\x00B2' || unit == L'\x00B3';
 }
 
-// A component that Windows opens as a device in any folder ("CON", "nul.txt", "COM1 "):
+// A component that Windows opens as a device in any folder ("CON", "nul.txt", "COM1 ", "CONIN$"):
 // its part before the first dot, trailing blanks dropped, is a device name. Writing such
 // an entry would reach a port or the console instead of a file below the destination.
 bool IsDeviceComponent(const wchar_t* start, const wchar_t* end)
@@ -331,11 +394,9 @@ bool IsDeviceComponent(const wchar_t* start, const wchar_t* end)
     while (stem > start && stem[-1] == L' ')
         --stem;
     size_t length = static_cast<size_t>(stem - start);
-    if (length == 3) {
-        for (const wchar_t* device : DEVICE_NAMES)
-            if (_wcsnicmp(start, device, 3) == 0)
-                return true;
-    }
+    for (const wchar_t* device : DEVICE_NAMES)
+        if (length == wcslen(device) && _wcsnicmp(start, device, length) == 0)
+            return true;
     if (length == 4 && IsDeviceNumber(start[3])) {
         for (const wchar_t* device : NUMBERED_DEVICE_NAMES)
             if (_wcsnicmp(start, device, 3) == 0)
@@ -364,97 +425,239 @@ bool IsContainedName(const wchar_t* name)
 
 // --- the files this run wrote ---
 
-// A key for a path as the file system tells names apart: its upper-case form, hashed (FNV-1a).
-uint64_t PathKey(const wchar_t* path)
+bool IsFreeSlot(const Key& key)
 {
-    wchar_t upper[MAX_PATH_CHARS];
-    const wchar_t* text = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path, -1, upper, MAX_PATH_CHARS) ? upper : path;
-    uint64_t hash = 14695981039346656037ull;
-    for (; *text; ++text) {
-        hash ^= *text;
-        hash *= 1099511628211ull;
-    }
-    return hash ? hash : 1;     // 0 marks a free slot
+    return key.high == 0 && key.low == 0;
 }
 
-bool FindRemembered(const TarExtraction& tar, uint64_t key, size_t& slot)
+uint64_t MixKey(const Key& key)
 {
-    for (slot = key % REMEMBERED_SLOTS; tar.remembered[slot]; slot = (slot + 1) % REMEMBERED_SLOTS)
-        if (tar.remembered[slot] == key)
-            return true;
-    return false;
+    uint64_t mixed = key.high * 0x9E3779B97F4A7C15ull ^ key.low;
+    mixed ^= mixed >> 29;
+    mixed *= 0xBF58476D1CE4E5B9ull;
+    return mixed ^ (mixed >> 32);
 }
 
-bool IsRemembered(const TarExtraction& tar, uint64_t key)
+// The slot that holds 'key', or the free slot where it would go; 'set' has one.
+size_t FindSlot(const KeySet& set, const Key& key)
 {
-    size_t slot;
-    return FindRemembered(tar, key, slot);
+    size_t mask = set.capacity - 1;
+    size_t slot = MixKey(key) & mask;
+    while (!IsFreeSlot(set.slots[slot]) && (set.slots[slot].high != key.high || set.slots[slot].low != key.low))
+        slot = (slot + 1) & mask;
+    return slot;
 }
 
-// Files beyond TAR_REMEMBERED_FILE_LIMIT are not remembered: links to them are refused.
-void Remember(TarExtraction& tar, uint64_t key)
+bool HasKey(const KeySet& set, const Key& key)
 {
-    size_t slot;
-    if (!FindRemembered(tar, key, slot) && tar.rememberedCount < TAR_REMEMBERED_FILE_LIMIT) {
-        tar.remembered[slot] = key;
-        ++tar.rememberedCount;
-    }
+    return set.capacity && !IsFreeSlot(set.slots[FindSlot(set, key)]);
 }
 
-// Whether the file at 'path' is named on disk in another letter case than 'path' names it.
-bool IsNamedInOtherCase(const wchar_t* path)
+void FreeKeys(KeySet& set)
 {
-    WIN32_FIND_DATAW found;
-    HANDLE search = wcspbrk(path, L"*?") ? INVALID_HANDLE_VALUE : FindFirstFileW(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (set.slots)
+        HeapFree(GetProcessHeap(), 0, set.slots);
+    set = {};
+}
+
+// Doubles the table (the first call makes it); false when memory runs out.
+bool GrowKeys(KeySet& set)
+{
+    size_t capacity = set.capacity ? 2 * set.capacity : FIRST_KEY_SLOTS;
+    auto* slots = static_cast<Key*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(Key)));
+    if (!slots)
         return false;
-    FindClose(search);
-    const wchar_t* name = wcsrchr(path, L'\\');
-    return wcscmp(found.cFileName, name ? name + 1 : path) != 0;
+    KeySet grown{slots, capacity, set.count};
+    for (size_t i = 0; i < set.capacity; ++i)
+        if (!IsFreeSlot(set.slots[i]))
+            grown.slots[FindSlot(grown, set.slots[i])] = set.slots[i];
+    FreeKeys(set);
+    set = grown;
+    return true;
 }
 
-// Clears the way for a new file at 'path' where this run wrote one already: the old file
-// is deleted, so that a hard link to it keeps its data, and a name that differs from it
-// only in case is reported, as only one of the two can stay.
-void ReplaceFileOfThisRun(TarExtraction& tar, const wchar_t* path, uint64_t key)
+bool AddKey(KeySet& set, const Key& key)
 {
-    if (!IsRemembered(tar, key))
-        return;
-    if (IsNamedInOtherCase(path))
-        Report(tar, TAR_CASE_COLLISION);
-    DeleteFileW(path);
+    if ((set.count + 1) * 4 > set.capacity * 3 && !GrowKeys(set))
+        return false;
+    size_t slot = FindSlot(set, key);
+    if (IsFreeSlot(set.slots[slot])) {
+        set.slots[slot] = key;
+        ++set.count;
+    }
+    return true;
+}
+
+Key IdentityKey(const FileIdentity& identity)
+{
+    return {(static_cast<uint64_t>(identity.indexHigh) << 32) | identity.indexLow,
+            (1ull << 32) | identity.volumeSerial};
+}
+
+// Two different 64-bit hashes of the exact text: names that differ in any unit, letter
+// case included, have different keys.
+Key NameKey(const wchar_t* path)
+{
+    Key key{14695981039346656037ull, 0};
+    for (const wchar_t* p = path; *p; ++p) {
+        key.high = (key.high ^ *p) * 1099511628211ull;         // FNV-1a
+        key.low = key.low * 0x100000001B3ull + *p + 0x9E37;
+    }
+    key.low |= 1;
+    return key;
+}
+
+void RememberFile(TarExtraction& tar, const FileIdentity& identity)
+{
+    if (!AddKey(tar.writtenFiles, IdentityKey(identity)))
+        Report(tar, ERROR_NOT_ENOUGH_MEMORY);
+}
+
+void RememberName(TarExtraction& tar, const wchar_t* path)
+{
+    if (!AddKey(tar.writtenNames, NameKey(path)))
+        Report(tar, ERROR_NOT_ENOUGH_MEMORY);
+}
+
+bool IsWrittenThisRun(const TarExtraction& tar, const FileIdentity& identity)
+{
+    return HasKey(tar.writtenFiles, IdentityKey(identity));
+}
+
+// The identity of a file this run just created. Its volume is that of the run's first file:
+// under Wine asking each file for its volume costs a third of writing it, and a run writes
+// below one destination, on one volume unless a folder there leads to another.
+bool IdentityOfNewFile(TarExtraction& tar, HANDLE file, FileIdentity& identity)
+{
+    IO_STATUS_BLOCK status;
+    LARGE_INTEGER index;
+    if (!tar.hasVolumeSerial || !tar.queryInformationFile) {
+        tar.hasVolumeSerial = IdentityOfHandle(file, identity);
+        tar.volumeSerial = identity.volumeSerial;
+        return tar.hasVolumeSerial;
+    }
+    if (tar.queryInformationFile(file, &status, &index, sizeof index, FILE_INTERNAL_INFORMATION) < 0)
+        return false;
+    identity = {tar.volumeSerial, static_cast<DWORD>(index.QuadPart >> 32), static_cast<DWORD>(index.QuadPart)};
+    return true;
+}
+
+// Reports a name that Windows resolves to a file this run wrote under another name (another
+// case, a trailing dot or blank, a short name): only one of the two can stay.
+void ReportAlias(TarExtraction& tar, const wchar_t* path, const FileIdentity& identity)
+{
+    if (IsWrittenThisRun(tar, identity) && !HasKey(tar.writtenNames, NameKey(path)))
+        Report(tar, TAR_NAME_COLLISION);
 }
 
 // --- output ---
 
-void CloseOutput(TarExtraction& tar)
+bool IsExistsError(DWORD error)
 {
-    if (tar.output)
-        CloseHandle(tar.output);
-    tar.output = nullptr;
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
-bool OpenOutput(TarExtraction& tar)
+// A folder or a read-only file at 'path' is not replaced; anything else there may be.
+bool IsReplaceable(const wchar_t* path)
 {
-    uint64_t key = PathKey(tar.entryPath);
-    ReplaceFileOfThisRun(tar, tar.entryPath, key);
-    tar.output = CreateFileMakingFolders(tar.entryPath);
-    if (!tar.output) {
-        Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+}
+
+// Puts in 'path' the next name for a new file in the folder of 'target' ("~vt" and four
+// hex digits); false when it does not fit.
+bool NameBeside(TarExtraction& tar, const wchar_t* target, wchar_t (&path)[MAX_PATH_CHARS])
+{
+    const wchar_t* backslash = wcsrchr(target, L'\\');
+    int folderLength = backslash ? static_cast<int>(backslash - target + 1) : 0;
+    unsigned number = tar.temporaryNumber++ & 0xFFFF;
+    return SUCCEEDED(StringCchPrintfW(path, MAX_PATH_CHARS, L"%.*s~vt%04X", folderLength, target, number));
+}
+
+// Opens a new file beside the file at tar.entryPath, to take its place once complete, so
+// that a failed extraction keeps what was there.
+bool OpenReplacement(TarExtraction& tar)
+{
+    if (!IsReplaceable(tar.entryPath)) {
+        Report(tar, ERROR_ACCESS_DENIED);
         return false;
     }
-    Remember(tar, key);
+    FileIdentity existing;
+    if (IdentityOfPath(tar.entryPath, existing))
+        ReportAlias(tar, tar.entryPath, existing);
+    for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES; ++attempt) {
+        if (!NameBeside(tar, tar.entryPath, tar.temporaryPath)) {
+            Report(tar, ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        HANDLE file = CreateFileW(tar.temporaryPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            tar.output = file;
+            tar.isReplacing = true;
+            return true;
+        }
+        if (!IsExistsError(GetLastError()))
+            break;
+    }
+    Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
+    return false;
+}
+
+// Opens tar.entryPath for the current entry's data: a new file directly, an existing one
+// through a replacement. The file and the name are remembered.
+bool OpenOutput(TarExtraction& tar)
+{
+    HANDLE file = CreateFileMakingFolders(tar.entryPath, CREATE_NEW);
+    if (file) {
+        tar.output = file;
+    } else if (!IsExistsError(GetLastError())) {
+        Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
+        return false;
+    } else if (!OpenReplacement(tar)) {
+        return false;
+    }
+    tar.hasOutputIdentity = IdentityOfNewFile(tar, tar.output, tar.outputIdentity);
+    if (tar.hasOutputIdentity && !tar.isReplacing)
+        RememberFile(tar, tar.outputIdentity);
+    RememberName(tar, tar.entryPath);
     return true;
 }
 
+// Closes the output. A replacement takes the old file's place only when 'isComplete';
+// otherwise it goes, and the old file stays as it was.
+void CloseOutput(TarExtraction& tar, bool isComplete)
+{
+    if (!tar.output)
+        return;
+    CloseHandle(tar.output);
+    tar.output = nullptr;
+    if (!tar.isReplacing)
+        return;
+    tar.isReplacing = false;
+    if (isComplete && MoveFileExW(tar.temporaryPath, tar.entryPath, MOVEFILE_REPLACE_EXISTING)) {
+        if (tar.hasOutputIdentity)
+            RememberFile(tar, tar.outputIdentity);
+        return;
+    }
+    if (isComplete)
+        Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
+    DeleteFileW(tar.temporaryPath);
+}
+
 // A failed write is reported and ends the writing of that file; its data are still read.
+// A write that takes fewer bytes than it was given has met a full disk.
 void WriteOutput(TarExtraction& tar, const unsigned char* bytes, DWORD count)
 {
     DWORD written = 0;
-    if (!tar.output || count == 0 || (WriteFile(tar.output, bytes, count, &written, nullptr) && written == count))
+    if (!tar.output || count == 0)
         return;
-    Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
-    CloseOutput(tar);
+    if (!WriteFile(tar.output, bytes, count, &written, nullptr))
+        Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
+    else if (written != count)
+        Report(tar, ERROR_DISK_FULL);
+    else
+        return;
+    CloseOutput(tar, false);
 }
 
 bool SeekOutput(TarExtraction& tar, uint64_t offset)
@@ -464,7 +667,7 @@ bool SeekOutput(TarExtraction& tar, uint64_t offset)
     if (SetFilePointerEx(tar.output, position, nullptr, FILE_BEGIN))
         return true;
     Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
-    CloseOutput(tar);
+    CloseOutput(tar, false);
     return false;
 }
 
@@ -481,10 +684,12 @@ DWORD MakeFolder(wchar_t* path)
     return CreateDirectoryW(path, nullptr) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
 }
 
-// Makes 'link' a hard link to 'target', or a copy of it where the file system has no hard
-// links; missing folders along 'link' are made.
-DWORD LinkOrCopy(const wchar_t* target, wchar_t* link)
+// Makes 'link', a name nothing has, a hard link to 'target', or a copy of it ('isCopy')
+// where the file system has no hard links; missing folders along 'link' are made. A name
+// that is taken gives ERROR_ALREADY_EXISTS or ERROR_FILE_EXISTS.
+DWORD LinkOrCopy(const wchar_t* target, wchar_t* link, bool& isCopy)
 {
+    isCopy = false;
     if (CreateHardLinkW(link, target, nullptr))
         return ERROR_SUCCESS;
     if (GetLastError() == ERROR_PATH_NOT_FOUND) {
@@ -492,7 +697,40 @@ DWORD LinkOrCopy(const wchar_t* target, wchar_t* link)
         if (CreateHardLinkW(link, target, nullptr))
             return ERROR_SUCCESS;
     }
-    return CopyFileW(target, link, FALSE) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
+    if (IsExistsError(GetLastError()))
+        return GetLastError();
+    isCopy = true;
+    return CopyFileW(target, link, TRUE) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
+}
+
+// Links 'link' to 'target' (known as 'targetIdentity') where 'link' names a file already.
+// The name of the target itself is left as it is; another file there is replaced only once
+// the new link stands complete beside it.
+DWORD LinkOverExisting(TarExtraction& tar, const wchar_t* target, const FileIdentity& targetIdentity,
+                       const wchar_t* link, bool& isCopy)
+{
+    FileIdentity existing;
+    bool isKnown = IdentityOfPath(link, existing);
+    if (isKnown)
+        ReportAlias(tar, link, existing);
+    if (isKnown && SameIdentity(existing, targetIdentity))
+        return ERROR_SUCCESS;
+    if (!IsReplaceable(link))
+        return ERROR_ACCESS_DENIED;
+    wchar_t temporary[MAX_PATH_CHARS];
+    DWORD result = ERROR_ALREADY_EXISTS;
+    for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES && IsExistsError(result); ++attempt) {
+        if (!NameBeside(tar, link, temporary))
+            return ERROR_FILENAME_EXCED_RANGE;
+        result = LinkOrCopy(target, temporary, isCopy);
+    }
+    if (result != ERROR_SUCCESS)
+        return result;
+    if (MoveFileExW(temporary, link, MOVEFILE_REPLACE_EXISTING))
+        return ERROR_SUCCESS;
+    result = LastErrorOr(ERROR_CANNOT_MAKE);
+    DeleteFileW(temporary);
+    return result;
 }
 
 // --- sparse files ---
@@ -573,8 +811,10 @@ void WriteSparseData(TarExtraction& tar, const unsigned char* bytes, DWORD count
 // A sparse file ends at its real size, which a hole at its end leaves to be set.
 void SetSparseFileSize(TarExtraction& tar)
 {
-    if (tar.output && SeekOutput(tar, tar.sparseRealSize) && !SetEndOfFile(tar.output))
+    if (tar.output && SeekOutput(tar, tar.sparseRealSize) && !SetEndOfFile(tar.output)) {
         Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
+        CloseOutput(tar, false);
+    }
 }
 
 // Adds the (offset, size) slots of a GNU sparse header or extension block to the map; an
@@ -903,7 +1143,8 @@ DWORD StartGnuSparseEntry(TarExtraction& tar)
     return ERROR_SUCCESS;
 }
 
-// A hard link to a file this run extracted (its name checked like any entry name).
+// A hard link to a file this run extracted (its name checked like any entry name), whatever
+// name the link gives it: the target is found by its identity.
 DWORD CreateHardLinkEntry(TarExtraction& tar)
 {
     if (!TakeEntrySize(tar, EntrySize(tar)) || tar.next.isSkipped)
@@ -912,21 +1153,23 @@ DWORD CreateHardLinkEntry(TarExtraction& tar)
     wchar_t target[MAX_PATH_CHARS];
     if (!MakeEntryPath(tar, EntryName(tar, true), false, link) || !MakeEntryPath(tar, LinkTarget(tar), false, target))
         return ERROR_SUCCESS;
-    uint64_t linkKey = PathKey(link);
-    uint64_t targetKey = PathKey(target);
-    if (!IsRemembered(tar, targetKey)) {
+    FileIdentity targetIdentity;
+    if (!IdentityOfPath(target, targetIdentity) || !IsWrittenThisRun(tar, targetIdentity)) {
         Report(tar, TAR_LINK_TARGET_MISSING);
         return ERROR_SUCCESS;
     }
-    if (linkKey == targetKey)       // names the file itself, which is there
-        return ERROR_SUCCESS;
-    ReplaceFileOfThisRun(tar, link, linkKey);
-    DeleteFileW(link);              // an older file of that name is replaced, as by a file entry
-    DWORD result = LinkOrCopy(target, link);
-    if (result != ERROR_SUCCESS)
+    bool isCopy = false;
+    DWORD result = LinkOrCopy(target, link, isCopy);
+    if (IsExistsError(result))
+        result = LinkOverExisting(tar, target, targetIdentity, link, isCopy);
+    if (result != ERROR_SUCCESS) {
         Report(tar, result);
-    else
-        Remember(tar, linkKey);
+        return ERROR_SUCCESS;
+    }
+    FileIdentity copy;
+    if (isCopy && IdentityOfPath(link, copy))
+        RememberFile(tar, copy);
+    RememberName(tar, link);
     return ERROR_SUCCESS;
 }
 
@@ -937,6 +1180,15 @@ DWORD ReportSymbolicLink(TarExtraction& tar)
     if (TakeEntrySize(tar, EntrySize(tar)) && !tar.next.isSkipped)
         Report(tar, TAR_SYMBOLIC_LINK);
     return ERROR_SUCCESS;
+}
+
+// A folder of a GNU incremental archive: its data, the list of what the folder held, are
+// read past.
+DWORD CreateDumpDirEntry(TarExtraction& tar)
+{
+    if (!TakeEntrySize(tar, EntrySize(tar)))
+        return ERROR_SUCCESS;
+    return CreateFolderEntry(tar);
 }
 
 // Devices, pipes and the like: nothing is extracted; their data are read past.
@@ -1004,10 +1256,10 @@ struct EntryType {
 };
 
 constexpr EntryType ENTRY_TYPE_TABLE[] = {
-    {'0', StartFileEntry, false},      {'\0', StartFileEntry, false},       {'5', CreateFolderEntry, false},
-    {'1', CreateHardLinkEntry, false}, {'2', ReportSymbolicLink, false},    {'S', StartGnuSparseEntry, false},
-    {'L', ReadLongNameEntry, true},    {'K', ReadLongNameEntry, true},      {'x', StartPaxHeader, true},
-    {'g', StartPaxHeader, true},
+    {'0', StartFileEntry, false},      {'\0', StartFileEntry, false},       {'7', StartFileEntry, false},  // contiguous
+    {'5', CreateFolderEntry, false},   {'D', CreateDumpDirEntry, false},    {'1', CreateHardLinkEntry, false},
+    {'2', ReportSymbolicLink, false},  {'S', StartGnuSparseEntry, false},   {'L', ReadLongNameEntry, true},
+    {'K', ReadLongNameEntry, true},    {'x', StartPaxHeader, true},         {'g', StartPaxHeader, true},
 };
 constexpr EntryType IGNORED_ENTRY_TYPE = {0, SkipIgnoredEntry, false};
 
@@ -1093,7 +1345,7 @@ void FinishEntry(TarExtraction& tar)
         Report(tar, TAR_DAMAGED_HEADER);
     if (!tar.isCut && tar.use == DataUse::SparseFile)
         SetSparseFileSize(tar);
-    CloseOutput(tar);
+    CloseOutput(tar, !tar.isCut);
     if (!tar.isHeaderForNext)
         ClearSparseMap(tar);
     tar.use = DataUse::Skip;
@@ -1110,7 +1362,7 @@ DWORD RunExtraction(TarExtraction& tar)
         if (tar.bytesToCome == 0)
             FinishEntry(tar);
     }
-    CloseOutput(tar);
+    CloseOutput(tar, false);
     return tar.result;
 }
 
@@ -1148,8 +1400,8 @@ DWORD BuildEntryPath(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* destination
 }
 
 // Extracts the files, folders and hard links of a tar or tar-gzip archive under
-// 'destination', streaming through zlib with fixed memory. The result is the first
-// problem met (0: none); see archive.h and docs/archive.md.
+// 'destination', streaming through zlib; memory grows only with the number of files
+// written. The result is the first problem met (0: none); see archive.h and docs/archive.md.
 DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination)
 {
     gzFile file = archive ? gzopen_w(archive, "rb") : nullptr;
@@ -1161,7 +1413,12 @@ DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination)
     if (tar) {
         tar->archive = file;
         tar->destination = destination;
+        tar->queryInformationFile = reinterpret_cast<QueryInformationFile>(
+            reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+        tar->temporaryNumber = GetTickCount() ^ (GetCurrentProcessId() << 16);
         result = RunExtraction(*tar);
+        FreeKeys(tar->writtenFiles);
+        FreeKeys(tar->writtenNames);
         HeapFree(GetProcessHeap(), 0, tar);
     }
     gzclose(file);

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Makes the archives of the format comparison test in the folder given: a tree with what
 real archives carry (long and non-ASCII names, links, a sparse file, names that differ only
-in case), archived by GNU tar in each of its formats, plain and gzip'd, and by Python's
-tarfile; GNU tar extracts each into a reference, described in <stem>.manifest as
+in case), archived by GNU tar in each of its formats (and as an incremental archive), plain and
+gzip'd, and by Python's tarfile; GNU tar extracts each into a reference, described in <stem>.manifest as
 'kind<TAB>size<TAB>crc32<TAB>path' lines (kind: d folder, f file, h file with hard links,
 l symbolic link)."""
 import gzip
@@ -86,6 +86,8 @@ def main(out):
     make_tree(src)
     runs = [(f, ["--format=" + f] + (["--sparse"] if f in SPARSE_FORMATS else [])) for f in GNU_FORMATS]
     runs += [("posix-sparse-" + v, ["--format=posix", "--sparse", "--sparse-version=" + v]) for v in SPARSE_VERSIONS]
+    # A level-0 GNU incremental archive: its folders are 'D' entries that list their contents.
+    runs.append(("incremental", ["--format=gnu", "--listed-incremental=" + os.path.join(out, "snapshot")]))
     for stem, options in runs:
         archive = os.path.join(out, stem + ".tar")
         # A format that cannot hold a name or link makes GNU tar leave it out and fail.
@@ -101,6 +103,7 @@ def main(out):
     add_reference(out, "python", archive)
     shutil.rmtree(src)
     shutil.rmtree(os.path.join(out, "reference"))
+    os.remove(os.path.join(out, "snapshot"))
 
 
 if __name__ == "__main__":

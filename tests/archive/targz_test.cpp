@@ -138,6 +138,10 @@ const TarCase TAR_CASES[] = {
              TAR_TRUNCATED, (Files{{L"cut.bin", std::string(BLOCK, 'c')}}), Paths{}),
     TAR_CASE(Entry("one.txt", "1") + Entry("two.txt", "2"), ERROR_SUCCESS,
              (Files{{L"one.txt", "1"}, {L"two.txt", "2"}}), Paths{}),
+    TAR_CASE(Entry("contig.bin", "contiguous", '7') + Entry("inc/", GHOST, 'D') + Entry("next.txt", "n"),
+             ERROR_SUCCESS, (Files{{L"contig.bin", "contiguous"}, {L"inc", ""}, {L"next.txt", "n"}}), Paths{}),
+    TAR_CASE(Entry("system-systemd\\x2dcryptsetup.slice", GHOST) + Entry("safe.txt", "safe"), ERROR_INVALID_NAME,
+             (Files{{L"safe.txt", "safe"}}), (Paths{L"out\\system-systemd"})),
     TAR_CASE(Entry("../escape.txt", GHOST) + Entry("/abs.txt", GHOST) + Entry("C:drive.txt", GHOST) +
                  Entry("a/../../up.txt", GHOST) + Entry("a/.../dots.txt", GHOST) + Entry("../escaped", "", '5') +
                  Entry("safe.txt", "safe") + END_BLOCKS,
@@ -190,12 +194,24 @@ const TarCase TAR_CASES[] = {
              Paths{}),
     TAR_CASE(Entry("a.txt", "old") + Header("b.txt", OctalSize(0), '1', "a.txt") + Entry("a.txt", "new"), ERROR_SUCCESS,
              (Files{{L"a.txt", "new"}, {L"b.txt", "old"}}), Paths{}),     // the link keeps what it linked to
+    TAR_CASE(Entry("./dir/file", "d") + Header("lnk", OctalSize(0), '1', "./dir/./file") + Entry("dir/file", "e") +
+                 Header("dir/lnk", OctalSize(0), '1', "dir/file"),
+             ERROR_SUCCESS, (Files{{L"dir\\file", "e"}, {L"lnk", "d"}, {L"dir\\lnk", "e"}}), Paths{}),
+    // a link whose name Windows resolves to its own target is no new file, and is reported
+    TAR_CASE(Entry("f.txt", "f") + Header("f.txt.", OctalSize(0), '1', "f.txt") + Entry("g.txt", "g") +
+                 Header("g.txt ", OctalSize(0), '1', "g.txt") + Entry("d/x.txt", "x") +
+                 Header("d./x.txt", OctalSize(0), '1', "d/x.txt"),
+             TAR_NAME_COLLISION, (Files{{L"f.txt", "f"}, {L"g.txt", "g"}, {L"d\\x.txt", "x"}}), Paths{}),
     TAR_CASE(Header("missing.txt", OctalSize(0), '1', "nowhere.txt") + Entry("next.txt", "n"), TAR_LINK_TARGET_MISSING,
              (Files{{L"next.txt", "n"}}), (Paths{L"out\\missing.txt"})),
     TAR_CASE(Entry("a.txt", "a") + Header("up.txt", OctalSize(0), '1', "../case.tar"), ERROR_INVALID_NAME,
              (Files{{L"a.txt", "a"}}), (Paths{L"out\\up.txt"})),
-    TAR_CASE(Entry("Twin.h", "upper") + Entry("twin.h", "lower") + Entry("next.txt", "n"), TAR_CASE_COLLISION,
+    TAR_CASE(Entry("Twin.h", "upper") + Entry("twin.h", "lower") + Entry("next.txt", "n"), TAR_NAME_COLLISION,
              (Files{{L"twin.h", "lower"}, {L"next.txt", "n"}}), Paths{}),
+    TAR_CASE(Entry("f.txt", "old") + Header("h.txt", OctalSize(0), '1', "f.txt") + Entry("f.txt.", "new"),
+             TAR_NAME_COLLISION, (Files{{L"f.txt", "new"}, {L"h.txt", "old"}}), Paths{}),
+    TAR_CASE(Entry("notes", "1") + Entry("notes.", "2") + Entry("apache/m.pom", "a") + Entry("apache./m.pom", "b"),
+             TAR_NAME_COLLISION, (Files{{L"notes", "2"}, {L"apache\\m.pom", "b"}}), Paths{}),
     TAR_CASE(Entry("d/", "", '5') + Entry("d", "x") + Entry("next.txt", "n"), ERROR_ACCESS_DENIED,
              (Files{{L"next.txt", "n"}}), Paths{}),
     TAR_CASE(Entry("f", "x") + Entry("f/", "", '5') + Entry("next.txt", "n"), ERROR_ALREADY_EXISTS,
@@ -207,6 +223,40 @@ const TarCase TAR_CASES[] = {
                  Entry("after.txt", "in step"),
              TAR_DAMAGED_HEADER, (Files{{L"after.txt", "in step"}}), (Paths{L"out\\out.bin", L"out\\bad.bin"})),
 };
+
+struct NoCase {
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
+};
+using PathSet = std::set<std::wstring, NoCase>;
+
+void CollectTree(const std::wstring& folder, const std::wstring& relative, PathSet& paths)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        paths.insert(relative + name);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CollectTree(folder + L"\\" + name, relative + name + L"\\", paths);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Every file under 'folder' is one of 'expected' (paths relative to it): nothing landed
+// anywhere else.
+void ExpectOnlyFiles(const std::wstring& folder, const PathSet& expected, int line)
+{
+    PathSet found;
+    CollectTree(folder, L"", found);
+    for (const auto& path : found)
+        if (!(GetFileAttributesW((folder + L"\\" + path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
+            EXPECT_TRUE(expected.count(path)) << "unexpected " << test::Utf8(path) << ", case at line " << line;
+        }
+}
 
 TEST(ExtractTarGz, HandCraftedArchives)
 {
@@ -223,6 +273,10 @@ TEST(ExtractTarGz, HandCraftedArchives)
         }
         for (const auto& path : c.absent)
             EXPECT_FALSE(test::Exists(temp / path)) << test::Utf8(path) << ", case at line " << c.line;
+        PathSet expected{L"case.tar"};
+        for (const auto& file : c.files)
+            expected.insert(L"out\\" + file.first);
+        ExpectOnlyFiles(temp.path(), expected, c.line);
     }
 }
 
@@ -296,28 +350,6 @@ std::vector<ManifestEntry> ReadManifest(const std::wstring& file)
     return entries;
 }
 
-struct NoCase {
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
-};
-using PathSet = std::set<std::wstring, NoCase>;
-
-void CollectTree(const std::wstring& folder, const std::wstring& relative, PathSet& paths)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        paths.insert(relative + name);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            CollectTree(folder + L"\\" + name, relative + name + L"\\", paths);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 DWORD LinkCount(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -344,6 +376,7 @@ const FormatCase FORMAT_CASES[] = {
     FORMAT_CASE(L"v7.tar", L"v7"),         FORMAT_CASE(L"v7.tgz", L"v7"),
     FORMAT_CASE(L"posix-sparse-0.0.tar", L"posix-sparse-0.0"),
     FORMAT_CASE(L"posix-sparse-0.1.tar", L"posix-sparse-0.1"),
+    FORMAT_CASE(L"incremental.tar", L"incremental"),
     FORMAT_CASE(L"python.tar", L"python"),
 };
 
@@ -394,6 +427,73 @@ TEST(ExtractTarGz, OverwritesAndAcceptsTrailingBackslash)
     EXPECT_EQ(ExtractTarGz(archive.data(), destination.data()), 0u);
     EXPECT_EQ(test::ReadBytes(temp / L"same.txt"), "new");
     EXPECT_EQ(test::ReadBytes(temp / L"other.txt"), "no case collision");
+}
+
+// Stands in for WriteFile; while the disk is full it takes half of the bytes and reports
+// success, as the platform does.
+bool isDiskFull = false;
+
+BOOL WINAPI WriteUntilFull(HANDLE file, const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped)
+{
+    static auto realWrite = reinterpret_cast<decltype(&WriteFile)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "WriteFile")));
+    return realWrite(file, data, isDiskFull ? count / 2 : count, written, overlapped);
+}
+
+struct ReplaceCase {
+    std::string archive;
+    bool isDiskFull;
+    DWORD result;
+    int line;
+};
+
+const std::string NEW_DATA(3000, 'n');
+const ReplaceCase REPLACE_CASES[] = {
+    {Entry("keep.txt", NEW_DATA).substr(0, 3 * BLOCK), false, TAR_TRUNCATED, __LINE__},
+    {Entry("keep.txt", NEW_DATA) + END_BLOCKS, true, ERROR_DISK_FULL, __LINE__},
+};
+
+// A file that was there is replaced only by a complete new one: a failed extraction leaves
+// it as it was, and nothing beside it.
+TEST(ExtractTarGz, FailedReplacementKeepsTheOldFile)
+{
+    for (const auto& c : REPLACE_CASES) {
+        test::TempFolder temp;
+        test::WriteBytes(temp / L"case.tar", c.archive);
+        std::wstring archive = temp / L"case.tar";
+        std::wstring destination = temp / L"out";
+        CreateDirectoryW(destination.c_str(), nullptr);
+        test::WriteBytes(destination + L"\\keep.txt", "old");
+        DWORD result;
+        {
+            test::ImportSwap swap("WriteFile", reinterpret_cast<void*>(&WriteUntilFull));
+            ASSERT_TRUE(swap.swapped());
+            isDiskFull = c.isDiskFull;
+            result = ExtractTarGz(archive.data(), destination.data());
+            isDiskFull = false;
+        }
+        EXPECT_EQ(result, c.result) << "case at line " << c.line;
+        EXPECT_EQ(test::ReadBytes(destination + L"\\keep.txt"), "old") << "case at line " << c.line;
+        ExpectOnlyFiles(temp.path(), PathSet{L"case.tar", L"out\\keep.txt"}, c.line);
+    }
+}
+
+// The files a run wrote are known however many there are: links reach the first and the
+// last of a thousand, and the last one's name in another case is reported.
+TEST(ExtractTarGz, KnowsEveryFileItWrote)
+{
+    std::string tar;
+    for (int i = 0; i < 1000; ++i)
+        tar += Header("f/" + std::to_string(i), OctalSize(0), '0');
+    tar += Header("first", OctalSize(0), '1', "f/0") + Header("last", OctalSize(0), '1', "f/999") + Entry("F/999", "again");
+    test::TempFolder temp;
+    test::WriteBytes(temp / L"many.tar", tar + END_BLOCKS);
+    std::wstring archive = temp / L"many.tar";
+    std::wstring destination = temp / L"out";
+    EXPECT_EQ(ExtractTarGz(archive.data(), destination.data()), TAR_NAME_COLLISION);
+    EXPECT_EQ(LinkCount(destination + L"\\first"), 2u);
+    EXPECT_EQ(LinkCount(destination + L"\\last"), 1u);     // the link keeps the data the name had
+    EXPECT_EQ(test::ReadBytes(destination + L"\\f\\999"), "again");
 }
 
 TEST(ExtractTarGz, MissingArchiveCannotBeOpened)
@@ -500,6 +600,7 @@ const PathCase PATH_CASES[] = {
     PATH_CASE(L"C:\\out", L"..\\a.txt", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"a\\..", true, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"a\\.. \\b", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"a\\...\\b", false, ERROR_INVALID_NAME, nullptr),       // ".." once its trailing dot is trimmed
     PATH_CASE(L"", L"\\server\\share\\a", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"D:a.txt", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"..a\\b..\\.\\c", false, ERROR_SUCCESS, L"C:\\out\\..a\\b..\\.\\c"),
@@ -510,6 +611,8 @@ const PathCase PATH_CASES[] = {
     PATH_CASE(L"C:\\out", L"aux", true, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"prn\\..x", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"COM\x00B9", false, ERROR_INVALID_NAME, nullptr),
+    PATH_CASE(L"C:\\out", L"CONIN$", false, ERROR_INVALID_NAME, nullptr),            // the console
+    PATH_CASE(L"C:\\out", L"a\\conout$ .log", false, ERROR_INVALID_NAME, nullptr),
     PATH_CASE(L"C:\\out", L"console\\com0\\nul2\\a.con\\LPT10\\com", false, ERROR_SUCCESS,
               L"C:\\out\\console\\com0\\nul2\\a.con\\LPT10\\com"),                // only exact device names
     PATH_CASE(LONG_DESTINATION.c_str(), L"12345", false, ERROR_SUCCESS, nullptr),     // 259 units

@@ -485,6 +485,7 @@ std::string EntryName(Random& random)
         "C:/FZESC5", "C:FZESC6", "Z:/tmp/FZESC7", "dir/../../FZESC8", ".../FZESC9", ".. /FZESC10",
         "a:stream", "//?/C:/FZESC11", "./d/./e", "con", "aux.txt", "x/", "", " ", "\xE4\xB8\xAD.txt",
         "name with spaces", "dir/..", "..", "A.TXT", "Dir/Sub/B.bin", "caf\xE9.txt", "p?x/q*.txt",
+        "a.txt.", "a.txt ", "dir./sub/b.bin", "CONIN$", "conout$.txt",
     };
     std::string name = random.Pick(NAMES);
     if (random.Chance(10))
@@ -630,7 +631,7 @@ void MutateBytes(std::string& bytes, Random& random)
 // One entry of a generated archive; 'names' are those of the entries before it, for links.
 void AppendGeneratedEntry(std::string& tar, std::vector<std::string>& names, Random& random)
 {
-    const char TYPES[] = {'0', '0', '0', '\0', '5', 'L', 'K', '1', '1', '2', 'x', 'x', 'g', 'S', 's', '7', 'h'};
+    const char TYPES[] = {'0', '0', '0', '\0', '5', 'L', 'K', '1', '1', '2', 'x', 'x', 'g', 'S', 's', '7', 'D', 'h'};
     char type = random.Pick(TYPES);
     std::string name = EntryName(random);
     std::string link = !names.empty() && random.Chance(70) ? names[random.Below(names.size())] : EntryName(random);
@@ -651,7 +652,7 @@ void AppendGeneratedEntry(std::string& tar, std::vector<std::string>& names, Ran
     } else if (type == 'h') {
         tar += MakeHeader(name, '0', LargeSize(random), "", random);      // its data never come
     } else {
-        std::string data = type == '0' || type == '\0' || type == '7' ? EntryData(random) : std::string();
+        std::string data = type == '0' || type == '\0' || type == '7' || type == 'D' ? EntryData(random) : std::string();
         AppendEntry(tar, name, type, data, random, link);
     }
     names.push_back(name);
