@@ -132,6 +132,10 @@ bool IdentityOfHandle(HANDLE handle, FileIdentity& identity);
 // be opened even for its attributes.
 bool IdentityOfPath(const wchar_t* path, FileIdentity& identity);
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+// The identity of 'path' and the one name a folder listing shows it by, whatever name
+// 'path' used ("BACKUP~1" gives "Backup"); 'name' is empty for the root of a volume, or
+// when the platform cannot tell. False when 'path' cannot be opened.
+bool IdentityAndNameOf(const wchar_t* path, FileIdentity& identity, wchar_t (&name)[MAX_PATH_CHARS]);
 // True when 'path' names a folder that is the root of a volume or of a drive letter,
 // whatever name reaches it: "M:\", a folder a volume is mounted on, the folder a
 // substituted drive stands for, Wine's drive_c seen through Z:. False for anything that

@@ -61,6 +61,21 @@ bool SameIdentity(const FileIdentity& a, const FileIdentity& b)
     return a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
+bool IdentityAndNameOf(const wchar_t* path, FileIdentity& identity, wchar_t (&name)[MAX_PATH_CHARS])
+{
+    HANDLE handle = OpenForIdentity(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = IdentityOfHandle(handle, identity);
+    wchar_t finalPath[2 * MAX_PATH_CHARS];
+    DWORD length = GetFinalPathNameByHandleW(handle, finalPath, ARRAYSIZE(finalPath), FILE_NAME_NORMALIZED);
+    CloseHandle(handle);
+    const wchar_t* last = length && length < ARRAYSIZE(finalPath) ? wcsrchr(finalPath, L'\\') : nullptr;
+    if (!last || CopyText(name, last + 1) != ERROR_SUCCESS)
+        name[0] = 0;
+    return known;
+}
+
 bool IsVolumeRoot(const wchar_t* path)
 {
     HANDLE handle = OpenForIdentity(path);

@@ -187,9 +187,10 @@ DWORD CopyFileBytes(const wchar_t* source, wchar_t* target)
 
 struct CopyRequest {
     const wchar_t* destination;
-    bool guardsOwnTarget;           // a recursive copy into a folder: never enter that folder
-    bool targetKnown;               // the folder exists and 'target' is its identity
+    bool guardsOwnTarget;                   // a recursive copy into a folder: never enter that folder
+    bool targetKnown;                       // the folder exists; its identity and listed name follow
     FileIdentity target;
+    wchar_t targetName[MAX_PATH_CHARS];     // empty for a volume's root: any folder may be it
 };
 
 // The target of an entry 'relative' below the walk's first folder: below a destination
@@ -216,16 +217,21 @@ DWORD CopyMatchingFile(void* userData, const WalkEntry& entry)
     return CopyFileBytes(entry.path, target);
 }
 
-// True when 'folder' is the copy's own target folder, whatever names reach the two. The
-// target is looked for until it exists: the copy itself may create it on the way.
-bool IsOwnTarget(CopyRequest& request, const wchar_t* folder)
+// True when the folder 'entry' is the copy's own target, whatever names reach the two. The
+// target is looked for until it exists (the copy itself may create it on the way); then
+// only a folder listed by the target's name, or a link, can be it and is opened to compare.
+bool IsOwnTarget(CopyRequest& request, const WalkEntry& entry)
 {
     if (!request.guardsOwnTarget)
         return false;
     if (!request.targetKnown)
-        request.targetKnown = IdentityOfPath(request.destination, request.target);
+        request.targetKnown = IdentityAndNameOf(request.destination, request.target, request.targetName);
+    if (!request.targetKnown)
+        return false;
+    bool mayBeTarget = !request.targetName[0] || (entry.found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                       CompareStringOrdinal(entry.found->cFileName, -1, request.targetName, -1, TRUE) == CSTR_EQUAL;
     FileIdentity entered;
-    return request.targetKnown && IdentityOfPath(folder, entered) && SameIdentity(entered, request.target);
+    return mayBeTarget && IdentityOfPath(entry.path, entered) && SameIdentity(entered, request.target);
 }
 
 // Recreates a folder below a destination ending in '\' before the walk enters it; for any
@@ -235,7 +241,7 @@ bool IsOwnTarget(CopyRequest& request, const wchar_t* folder)
 DWORD CopyFolder(void* userData, const WalkEntry& entry)
 {
     auto& request = *static_cast<CopyRequest*>(userData);
-    if (IsOwnTarget(request, entry.path))
+    if (IsOwnTarget(request, entry))
         return RESULT_NO_FILE;
     wchar_t target[MAX_PATH_CHARS];
     if (!ComposeDestination(target, request.destination, entry, true))
@@ -253,7 +259,7 @@ DWORD CopyFolder(void* userData, const WalkEntry& entry)
 DWORD CopyFiles(wchar_t* source, const wchar_t* destination, bool recursive)
 {
     size_t length = wcslen(destination);
-    CopyRequest request{destination, recursive && length && destination[length - 1] == L'\\', false, {}};
+    CopyRequest request{destination, recursive && length && destination[length - 1] == L'\\', false, {}, {}};
     wchar_t* folder = recursive ? source + 1 : source;
     const wchar_t* pattern = SplitLastComponent(folder);
     if (!*pattern)
