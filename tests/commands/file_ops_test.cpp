@@ -143,8 +143,8 @@ TEST(FileDelete, NothingIsDeletedStraightFromARoot)
     EXPECT_EQ(deleteLists, L"");
 }
 
-// Wine's mount manager request that defines (or, without a folder, removes) a drive letter
-// as a folder of the host; Wine's file names do not follow DefineDosDeviceW's links.
+// Wine's mount manager request that points a drive letter at a host folder, or removes
+// the letter when no folder follows; Wine's file names do not follow DefineDosDeviceW.
 struct WineUnixDrive {
     ULONG size, type, fsType;
     DWORD serial;
@@ -152,73 +152,62 @@ struct WineUnixDrive {
     WCHAR letter;
     USHORT mountPointOffset, deviceOffset, labelOffset;
 };
-constexpr DWORD IOCTL_WINE_DEFINE_UNIX_DRIVE = CTL_CODE(0x6d, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+constexpr DWORD IOCTL_WINE_DEFINE_UNIX_DRIVE =
+    CTL_CODE(0x6d, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
 using UnixNameOf = char*(CDECL*)(const wchar_t*);
 
 bool DefineWineDrive(wchar_t letter, const char* unixFolder)
 {
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (manager == INVALID_HANDLE_VALUE)
-        return false;
     char request[sizeof(WineUnixDrive) + MAX_PATH * 4] = {};
     auto& drive = *reinterpret_cast<WineUnixDrive*>(request);
     size_t folderBytes = unixFolder ? strlen(unixFolder) + 1 : 0;
-    drive.size = static_cast<ULONG>(sizeof drive + folderBytes);
-    drive.type = unixFolder ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
-    drive.letter = letter;
-    if (unixFolder && folderBytes <= MAX_PATH * 4) {
-        drive.mountPointOffset = sizeof drive;
-        memcpy(request + sizeof drive, unixFolder, folderBytes);
-    }
+    if (folderBytes > MAX_PATH * 4)
+        return false;
+    ULONG type = unixFolder ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+    USHORT folderOffset = unixFolder ? sizeof drive : 0;
+    drive = {static_cast<ULONG>(sizeof drive + folderBytes), type, 0, 0, 0, letter, folderOffset, 0, 0};
+    memcpy(request + sizeof drive, unixFolder ? unixFolder : "", folderBytes);
+    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD returned = 0;
-    bool done = DeviceIoControl(manager, IOCTL_WINE_DEFINE_UNIX_DRIVE, request, drive.size, nullptr, 0, &returned, nullptr);
-    CloseHandle(manager);
+    bool done = manager != INVALID_HANDLE_VALUE && DeviceIoControl(manager, IOCTL_WINE_DEFINE_UNIX_DRIVE, request,
+                                                                   drive.size, nullptr, 0, &returned, nullptr);
+    if (manager != INVALID_HANDLE_VALUE)
+        CloseHandle(manager);
     return done;
 }
 
-// A free drive letter standing for 'folder' while the object lives, so that a test can
-// reach a drive's root without touching a real drive.
-class TestDrive {
-public:
+// A free drive letter pointing at 'folder' while the object lives, so that a test reaches
+// a drive's root without touching a real drive. 'letter' is 0 when none could be made.
+struct TestDrive {
+    wchar_t letter = 0;
+    UnixNameOf unixNameOf = reinterpret_cast<UnixNameOf>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+
     explicit TestDrive(const std::wstring& folder)
     {
-        DWORD used = GetLogicalDrives();
-        for (wchar_t letter = L'M'; letter <= L'Y' && !letter_; ++letter)
-            if (!(used & (1u << (letter - L'A'))))
-                letter_ = letter;
-        auto unixNameOf = reinterpret_cast<UnixNameOf>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-        isWine_ = unixNameOf != nullptr;
-        wchar_t device[] = {letter_, L':', 0};
-        if (!letter_)
-            return;
-        if (!isWine_) {
-            if (!DefineDosDeviceW(0, device, folder.c_str()))
-                letter_ = 0;
-            return;
-        }
-        char* unixFolder = unixNameOf(folder.c_str());
-        if (!unixFolder || !DefineWineDrive(letter_, unixFolder))
-            letter_ = 0;
+        for (wchar_t free = L'M'; free <= L'Y' && !letter; ++free)
+            if (!(GetLogicalDrives() & (1u << (free - L'A'))))
+                letter = free;
+        wchar_t device[] = {letter, L':', 0};
+        char* unixFolder = unixNameOf && letter ? unixNameOf(folder.c_str()) : nullptr;
+        bool mapped = unixNameOf ? unixFolder && DefineWineDrive(letter, unixFolder)
+                                 : letter && DefineDosDeviceW(0, device, folder.c_str());
         HeapFree(GetProcessHeap(), 0, unixFolder);
+        if (!mapped)
+            letter = 0;
     }
     ~TestDrive()
     {
-        wchar_t device[] = {letter_, L':', 0};
-        if (letter_ && isWine_)
-            DefineWineDrive(letter_, nullptr);
-        else if (letter_)
+        wchar_t device[] = {letter, L':', 0};
+        if (letter && unixNameOf)
+            DefineWineDrive(letter, nullptr);
+        else if (letter)
             DefineDosDeviceW(DDD_REMOVE_DEFINITION, device, nullptr);
     }
     TestDrive(const TestDrive&) = delete;
     TestDrive& operator=(const TestDrive&) = delete;
-    std::wstring root() const { return {letter_, L':', L'\\'}; }
-    bool mapped() const { return letter_ != 0; }
-
-private:
-    wchar_t letter_ = 0;
-    bool isWine_ = false;
+    std::wstring root() const { return {letter, L':', L'\\'}; }
 };
 
 // A drive letter standing for a test folder: every name of that drive's root is refused,
@@ -231,7 +220,7 @@ TEST(FileDelete, NoNameOfADriveRootIsDeletedFrom)
     CreateDirectoryW((folder / L"sub").c_str(), nullptr);
     test::WriteBytes(folder / L"sub\\gone.tmp", "x");
     TestDrive drive(folder.path());
-    ASSERT_TRUE(drive.mapped());
+    ASSERT_NE(drive.letter, 0);
     ASSERT_TRUE(test::Exists(drive.root() + L"keep.txt"));
     const DWORD refused = static_cast<DWORD>(E_INVALIDARG);
     EXPECT_EQ(RunFile(drive.root() + std::wstring(257, L'*')), refused);      // beyond 260 units until collapsed
@@ -364,7 +353,7 @@ TEST(FileCopy, RecursiveCopyIntoItsOwnSourceCopiesOnce)
     RunFile(L"!" + folder.path() + L"\\*>" + folder / L"sub\\..\\BACKUP\\");    // the same folder, written otherwise
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
     TestDrive drive(folder.path());
-    ASSERT_TRUE(drive.mapped());
+    ASSERT_NE(drive.letter, 0);
     RunFile(L"!" + drive.root() + L"*>" + folder / L"Backup\\");                 // the source through a drive letter
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
 }
