@@ -54,6 +54,15 @@ long long ReadDecimalNumber(const wchar_t* text);
 using FileVisitor = DWORD (*)(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found);
 bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
 wchar_t* SplitLastComponent(wchar_t*& path);
+// Copies 'count' units of 'from' to 'to', leaving out each '*' that follows a '*' ("a**b"
+// matches what "a*b" matches); returns the units written, at most 'count'.
+size_t CopyCollapsingStars(wchar_t* to, const wchar_t* from, size_t count);
+// True when deleting 'name' could reach straight into a drive's root: a name whose first
+// component is empty ("\*", what "%1\*" gives with %1 unset), a root itself, or a pattern
+// whose folder is one ("C:\*", "*" while in a root, "C:\x\..\?*.*"), the root told by
+// its text and by its identity. A name whose full path cannot be made or does not fit in
+// MAX_PATH_CHARS counts as reaching into a root.
+bool ReachesIntoRoot(const wchar_t* name);
 [[nodiscard]] DWORD EnumerateFiles(FileVisitor visitor, void* userData, const wchar_t* folder, const wchar_t* pattern);
 
 // One entry that a walk reached: 'path' is its full path, 'relative' its path below the
@@ -123,6 +132,15 @@ bool IdentityOfHandle(HANDLE handle, FileIdentity& identity);
 // be opened even for its attributes.
 bool IdentityOfPath(const wchar_t* path, FileIdentity& identity);
 bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
+// The identity of 'path' and the one name a folder listing shows it by, whatever name
+// 'path' used ("BACKUP~1" gives "Backup"); 'name' is empty for the root of a volume, or
+// when the platform cannot tell. False when 'path' cannot be opened.
+bool IdentityAndNameOf(const wchar_t* path, FileIdentity& identity, wchar_t (&name)[MAX_PATH_CHARS]);
+// True when 'path' names a folder that is the root of a volume or of a drive letter,
+// whatever name reaches it: "M:\", a folder a volume is mounted on, the folder a
+// substituted drive stands for, Wine's drive_c seen through Z:. False for anything that
+// cannot be opened.
+bool IsVolumeRoot(const wchar_t* path);
 
 // shell.cpp
 // The last error, or 'fallback' when a failed call left none, so a failure never reads 0.

@@ -7,67 +7,22 @@ namespace {
 constexpr size_t ANSI_TEXT_BYTES = 1024;
 constexpr FILEOP_FLAGS DELETE_FLAGS = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;   // 0x0214
 
-bool IsSeparator(wchar_t unit)
-{
-    return unit == L'\\' || unit == L'/';
-}
-
-// Where the part after the root of the full path 'full' begins: after "C:\" or
-// "\\server\share\" (either also behind "\\?\"); nullptr when it starts with no root.
-const wchar_t* SkipRoot(const wchar_t* full)
-{
-    const wchar_t* p = full;
-    bool isShare = false;
-    if (wcsncmp(p, L"\\\\?\\", 4) == 0 || wcsncmp(p, L"\\\\.\\", 4) == 0) {
-        p += 4;
-        isShare = _wcsnicmp(p, L"UNC\\", 4) == 0;
-        if (isShare)
-            p += 4;
-    } else if (IsSeparator(p[0]) && IsSeparator(p[1])) {
-        p += 2;
-        isShare = true;
-    }
-    if (!isShare)
-        return p[0] && p[1] == L':' ? p + 2 + (IsSeparator(p[2]) ? 1 : 0) : nullptr;
-    for (int part = 0; part < 2 && *p; ++part) {        // the server, then the share
-        const wchar_t* separator = wcschr(p, L'\\');
-        p = separator ? separator + 1 : p + wcslen(p);
-    }
-    return p;
-}
-
-// True when deleting 'name' would reach straight into a drive's root: a name whose first
-// component is empty ("\*", what "%1\*" gives with %1 unset), or one whose full path is
-// a root or a pattern directly in one ("C:\*", "*" while in a root, "C:\x\..\*.*").
-bool ReachesIntoRoot(const wchar_t* name)
-{
-    if (IsSeparator(name[0]) && !IsSeparator(name[1]))
-        return true;
-    wchar_t full[MAX_PATH_CHARS];
-    DWORD length = GetFullPathNameW(name, MAX_PATH_CHARS, full, nullptr);
-    if (!length || length >= MAX_PATH_CHARS)
-        return false;                   // longer than any root and the name in it
-    while (length > 0 && full[length - 1] == L'\\')
-        full[--length] = 0;
-    const wchar_t* rest = SkipRoot(full);
-    return rest && !wcschr(rest, L'\\') && (!*rest || wcspbrk(rest, L"*?"));
-}
-
 // Deletes the NUL-separated names from 'list' up to 'end' (the argument's terminator, or
-// an earlier double NUL). When any name reaches into a root nothing is deleted
-// (E_INVALIDARG). The shell wants one more NUL after the last name; it goes into a copy,
-// because the terminator may be the line buffer's last unit.
+// an earlier double NUL). The names go to the shell with runs of '*' collapsed, and each is
+// judged in that short form; when any reaches into a root nothing is deleted (E_INVALIDARG).
+// The shell wants one more NUL after the last name; it goes into a copy, because the
+// terminator may be the line buffer's last unit.
 DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
 {
-    for (const wchar_t* name = list; name < end && *name; name += wcslen(name) + 1)
-        if (ReachesIntoRoot(name))
-            return static_cast<DWORD>(E_INVALIDARG);
     wchar_t names[LINE_BUFFER_CHARS + 1];
     size_t units = static_cast<size_t>(end - list) + 1;
     if (units >= ARRAYSIZE(names))
         return ERROR_FILENAME_EXCED_RANGE;
-    memcpy(names, list, units * sizeof(wchar_t));
+    units = CopyCollapsingStars(names, list, units);
     names[units] = 0;
+    for (const wchar_t* name = names; *name; name += wcslen(name) + 1)
+        if (ReachesIntoRoot(name))
+            return static_cast<DWORD>(E_INVALIDARG);
     SHFILEOPSTRUCTW operation = {};
     operation.wFunc = FO_DELETE;
     operation.pFrom = names;
@@ -232,7 +187,10 @@ DWORD CopyFileBytes(const wchar_t* source, wchar_t* target)
 
 struct CopyRequest {
     const wchar_t* destination;
-    wchar_t ownTarget[MAX_PATH_CHARS];      // the full path of a recursive copy's target folder, or empty
+    bool guardsOwnTarget;                   // a recursive copy into a folder: never enter that folder
+    bool targetKnown;                       // the folder exists; its identity and listed name follow
+    FileIdentity target;
+    wchar_t targetName[MAX_PATH_CHARS];     // empty for a volume's root: any folder may be it
 };
 
 // The target of an entry 'relative' below the walk's first folder: below a destination
@@ -259,53 +217,53 @@ DWORD CopyMatchingFile(void* userData, const WalkEntry& entry)
     return CopyFileBytes(entry.path, target);
 }
 
-bool IsOwnTarget(const CopyRequest& request, const wchar_t* folder)
+// True when the folder 'entry' is the copy's own target, whatever names reach the two. The
+// target is looked for until it exists (the copy itself may create it on the way); then
+// only a folder listed by the target's name, or a link, can be it and is opened to compare.
+bool IsOwnTarget(CopyRequest& request, const WalkEntry& entry)
 {
-    wchar_t full[MAX_PATH_CHARS];
-    DWORD length = GetFullPathNameW(folder, MAX_PATH_CHARS, full, nullptr);
-    return request.ownTarget[0] && length && length < MAX_PATH_CHARS && _wcsicmp(full, request.ownTarget) == 0;
+    if (!request.guardsOwnTarget)
+        return false;
+    if (!request.targetKnown)
+        request.targetKnown = IdentityAndNameOf(request.destination, request.target, request.targetName);
+    if (!request.targetKnown)
+        return false;
+    bool mayBeTarget = !request.targetName[0] || (entry.found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                       CompareStringOrdinal(entry.found->cFileName, -1, request.targetName, -1, TRUE) == CSTR_EQUAL;
+    FileIdentity entered;
+    return mayBeTarget && IdentityOfPath(entry.path, entered) && SameIdentity(entered, request.target);
 }
 
-// Recreates a folder below the destination before the walk enters it. The copy's own
-// target, when it lies inside the source, is never entered: its copies would be copied
-// again, level after level.
+// Recreates a folder below a destination ending in '\' before the walk enters it; for any
+// other destination, which names the one file of all copies, only that file's folders are
+// made. The copy's own target, when it lies inside the source, is never entered: its copies
+// would be copied again, level after level.
 DWORD CopyFolder(void* userData, const WalkEntry& entry)
 {
-    const auto& request = *static_cast<const CopyRequest*>(userData);
-    if (IsOwnTarget(request, entry.path))
+    auto& request = *static_cast<CopyRequest*>(userData);
+    if (IsOwnTarget(request, entry))
         return RESULT_NO_FILE;
     wchar_t target[MAX_PATH_CHARS];
     if (!ComposeDestination(target, request.destination, entry, true))
         return ERROR_FILENAME_EXCED_RANGE;
-    CreateFolderMakingParents(target);
+    size_t length = wcslen(target);
+    if (length && target[length - 1] == L'\\')
+        CreateFolderMakingParents(target);
+    else
+        CreatePathDirectories(target);
     return ERROR_SUCCESS;
-}
-
-// The full path of the folder a recursive copy writes into, without its final backslash.
-void FindOwnTarget(CopyRequest& request)
-{
-    request.ownTarget[0] = 0;
-    DWORD length = GetFullPathNameW(request.destination, MAX_PATH_CHARS, request.ownTarget, nullptr);
-    if (!length || length >= MAX_PATH_CHARS) {
-        request.ownTarget[0] = 0;
-        return;
-    }
-    while (length > 3 && request.ownTarget[length - 1] == L'\\')
-        request.ownTarget[--length] = 0;
 }
 
 // "[!]folder\pattern>destination" ("=>" alike). '!' searches every subfolder and filters
 // file names with the case-sensitive pattern. The last entry's result is the result.
 DWORD CopyFiles(wchar_t* source, const wchar_t* destination, bool recursive)
 {
-    CopyRequest request{destination, {}};
+    size_t length = wcslen(destination);
+    CopyRequest request{destination, recursive && length && destination[length - 1] == L'\\', false, {}, {}};
     wchar_t* folder = recursive ? source + 1 : source;
     const wchar_t* pattern = SplitLastComponent(folder);
     if (!*pattern)
         pattern = L"*";
-    size_t length = wcslen(destination);
-    if (recursive && length && destination[length - 1] == L'\\')
-        FindOwnTarget(request);
     FileWalk walk{CopyMatchingFile, CopyFolder, &request, ERROR_FILENAME_EXCED_RANGE};
     return WalkFiles(walk, folder, pattern, recursive);
 }

@@ -2,7 +2,9 @@
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <shellapi.h>
+#include <winioctl.h>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -113,6 +115,7 @@ const RootCase ROOT_CASES[] = {
     ROOT_CASE(L"C:\\\\*", true),                        // "C:\%1\*" with %1 unset
     ROOT_CASE(L"C:\\;x.txt", true),                      // the root itself
     ROOT_CASE(L"C:\\Windows\\..\\*.*", true),
+    ROOT_CASE(L"C:\\?*.*", true),
     ROOT_CASE(L"\\\\server\\share\\*", true),
     ROOT_CASE(L"C:\\Temp\\a.txt;\\*", true),             // one such name stops the whole list
     ROOT_CASE(L"C:\\Temp\\*.tmp", false),
@@ -138,6 +141,100 @@ TEST(FileDelete, NothingIsDeletedStraightFromARoot)
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(relative, static_cast<DWORD>(E_INVALIDARG));
     EXPECT_EQ(deleteLists, L"");
+}
+
+// Wine's mount manager request that points a drive letter at a host folder, or removes
+// the letter when no folder follows; Wine's file names do not follow DefineDosDeviceW.
+struct WineUnixDrive {
+    ULONG size, type, fsType;
+    DWORD serial;
+    ULONGLONG unixDevice;
+    WCHAR letter;
+    USHORT mountPointOffset, deviceOffset, labelOffset;
+};
+constexpr DWORD IOCTL_WINE_DEFINE_UNIX_DRIVE =
+    CTL_CODE(0x6d, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+using UnixNameOf = char*(CDECL*)(const wchar_t*);
+
+bool DefineWineDrive(wchar_t letter, const char* unixFolder)
+{
+    char request[sizeof(WineUnixDrive) + MAX_PATH * 4] = {};
+    auto& drive = *reinterpret_cast<WineUnixDrive*>(request);
+    size_t folderBytes = unixFolder ? strlen(unixFolder) + 1 : 0;
+    if (folderBytes > MAX_PATH * 4)
+        return false;
+    ULONG type = unixFolder ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+    USHORT folderOffset = unixFolder ? sizeof drive : 0;
+    drive = {static_cast<ULONG>(sizeof drive + folderBytes), type, 0, 0, 0, letter, folderOffset, 0, 0};
+    memcpy(request + sizeof drive, unixFolder ? unixFolder : "", folderBytes);
+    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD returned = 0;
+    bool done = manager != INVALID_HANDLE_VALUE && DeviceIoControl(manager, IOCTL_WINE_DEFINE_UNIX_DRIVE, request,
+                                                                   drive.size, nullptr, 0, &returned, nullptr);
+    if (manager != INVALID_HANDLE_VALUE)
+        CloseHandle(manager);
+    return done;
+}
+
+// A free drive letter pointing at 'folder' while the object lives, so that a test reaches
+// a drive's root without touching a real drive. 'letter' is 0 when none could be made.
+struct TestDrive {
+    wchar_t letter = 0;
+    UnixNameOf unixNameOf = reinterpret_cast<UnixNameOf>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+
+    explicit TestDrive(const std::wstring& folder)
+    {
+        for (wchar_t free = L'M'; free <= L'Y' && !letter; ++free)
+            if (!(GetLogicalDrives() & (1u << (free - L'A'))))
+                letter = free;
+        wchar_t device[] = {letter, L':', 0};
+        char* unixFolder = unixNameOf && letter ? unixNameOf(folder.c_str()) : nullptr;
+        bool mapped = unixNameOf ? unixFolder && DefineWineDrive(letter, unixFolder)
+                                 : letter && DefineDosDeviceW(0, device, folder.c_str());
+        HeapFree(GetProcessHeap(), 0, unixFolder);
+        if (!mapped)
+            letter = 0;
+    }
+    ~TestDrive()
+    {
+        wchar_t device[] = {letter, L':', 0};
+        if (letter && unixNameOf)
+            DefineWineDrive(letter, nullptr);
+        else if (letter)
+            DefineDosDeviceW(DDD_REMOVE_DEFINITION, device, nullptr);
+    }
+    TestDrive(const TestDrive&) = delete;
+    TestDrive& operator=(const TestDrive&) = delete;
+    std::wstring root() const { return {letter, L':', L'\\'}; }
+};
+
+// A drive letter standing for a test folder: every name of that drive's root is refused,
+// however long its run of '*' and whether the drive is reached by its letter, by the
+// folder's own name or as the current folder; a delete below the root still works.
+TEST(FileDelete, NoNameOfADriveRootIsDeletedFrom)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"keep.txt", "x");
+    CreateDirectoryW((folder / L"sub").c_str(), nullptr);
+    test::WriteBytes(folder / L"sub\\gone.tmp", "x");
+    TestDrive drive(folder.path());
+    ASSERT_NE(drive.letter, 0);
+    ASSERT_TRUE(test::Exists(drive.root() + L"keep.txt"));
+    const DWORD refused = static_cast<DWORD>(E_INVALIDARG);
+    EXPECT_EQ(RunFile(drive.root() + std::wstring(257, L'*')), refused);      // beyond 260 units until collapsed
+    EXPECT_EQ(RunFile(drive.root() + L"sub\\" + std::wstring(300, L'a') + L"\\*"), refused);   // cannot be resolved
+    EXPECT_EQ(RunFile(folder / L"*"), refused);                                 // the drive's root by its other name
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(drive.root().c_str());
+    DWORD relative = RunFile(std::wstring(257, L'*'));
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(relative, refused);
+    EXPECT_TRUE(test::Exists(folder / L"keep.txt"));
+    EXPECT_EQ(RunFile(drive.root() + L"sub\\*.tmp"), 0u);
+    EXPECT_FALSE(test::Exists(folder / L"sub\\gone.tmp"));
 }
 
 TEST(FileDelete, ListFillingTheWholeLineBuffer)
@@ -255,6 +352,26 @@ TEST(FileCopy, RecursiveCopyIntoItsOwnSourceCopiesOnce)
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
     RunFile(L"!" + folder.path() + L"\\*>" + folder / L"sub\\..\\BACKUP\\");    // the same folder, written otherwise
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
+    TestDrive drive(folder.path());
+    ASSERT_NE(drive.letter, 0);
+    RunFile(L"!" + drive.root() + L"*>" + folder / L"Backup\\");                 // the source through a drive letter
+    EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
+}
+
+// A recursive copy to a destination without a final '\' writes every file to that one
+// path, whether or not its folder was there before; only the folder is made.
+TEST(FileCopy, RecursiveCopyToOneFileMakesOnlyItsFolder)
+{
+    for (bool folderThere : {false, true}) {
+        test::TempFolder folder;
+        CreateDirectoryW((folder / L"src").c_str(), nullptr);
+        CreateDirectoryW((folder / L"src\\sub").c_str(), nullptr);
+        test::WriteBytes(folder / L"src\\sub\\b.txt", "B");
+        if (folderThere)
+            CreateDirectoryW((folder / L"out").c_str(), nullptr);
+        EXPECT_EQ(RunFile(L"!" + folder / L"src\\*.txt>" + folder / L"out\\all.txt"), 0u) << folderThere;
+        EXPECT_EQ(test::ReadBytes(folder / L"out\\all.txt"), "B") << folderThere;
+    }
 }
 
 // The names in 'folder' other than "." and "..", sorted.
