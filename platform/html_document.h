@@ -120,6 +120,16 @@ DWORD DecodeEntity(const wchar_t* text, const wchar_t* end, DWORD& used, wchar_t
 // True for the wide (CJK) characters that lines may break before and after.
 bool IsWideUnit(wchar_t unit);
 
+// html_charset.cpp
+// Decodes the bytes of an HTML page: with a byte-order mark (or as UTF-16 without one) as
+// ReadTextFile would; otherwise in the charset a <meta> tag in its first 1024 bytes
+// declares, else as UTF-8 when the bytes are valid UTF-8, else in the ANSI code page.
+// Returns a malloc'ed text ending in NUL; nullptr when memory runs out or the page is
+// longer than a conversion can count.
+wchar_t* DecodeHtmlBytes(const unsigned char* bytes, size_t length);
+// Reads the file 'path' and decodes it as DecodeHtmlBytes does; nullptr when it cannot.
+wchar_t* ReadHtmlFile(const wchar_t* path);
+
 // --- the layout ---
 
 struct HtmlFonts {

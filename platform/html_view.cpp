@@ -215,10 +215,32 @@ template <size_t N>
     return true;
 }
 
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// "C:\x", "C:/x" and "\\server\share" name a file without a current folder to start from.
+bool IsFullyQualified(const wchar_t* path)
+{
+    if (IsAsciiLetter(path[0]) && path[1] == L':')
+        return IsSeparator(path[2]);
+    return IsSeparator(path[0]) && IsSeparator(path[1]);
+}
+
+// The units of 'folder' (a full path) that name its root: "C:" or "\\server\share".
+size_t RootLength(const wchar_t* folder)
+{
+    if (!IsSeparator(folder[0]))
+        return folder[0] && folder[1] == L':' ? 2 : 0;
+    const wchar_t* share = wcschr(folder + 2, L'\\');
+    const wchar_t* end = share ? wcschr(share + 1, L'\\') : nullptr;
+    return end ? static_cast<size_t>(end - folder) : wcslen(folder);
+}
+
+// The folder of the file 'path', as a full path: relative links start there. Empty when
+// it cannot be told or does not fit, and then no relative link is followed.
 void SetBaseFolder(HtmlView& view, const wchar_t* path)
 {
-    StringCchCopyW(view.baseFolder, PATH_UNITS, path);
-    wchar_t* separator = wcsrchr(view.baseFolder, L'\\');
+    DWORD length = GetFullPathNameW(path, PATH_UNITS, view.baseFolder, nullptr);
+    wchar_t* separator = length && length < PATH_UNITS ? wcsrchr(view.baseFolder, L'\\') : nullptr;
     *(separator ? separator : view.baseFolder) = 0;
 }
 
@@ -236,7 +258,7 @@ void OpenThroughShell(HtmlView& view, const wchar_t* target)
 void ShowFile(HtmlView& view, const wchar_t* address)
 {
     wchar_t path[PATH_UNITS];
-    wchar_t* text = FilePathFromAddress(address, path) ? ReadTextFile(path, nullptr) : nullptr;
+    wchar_t* text = FilePathFromAddress(address, path) ? ReadHtmlFile(path) : nullptr;
     if (!text) {
         ShowMessagePage(view, L"<h3>Page not found</h3><p>This file could not be read: <b>", address,
                         L"</b></p>");
@@ -293,20 +315,38 @@ void ScrollToAnchor(HtmlView& view, const wchar_t* name)
     }
 }
 
-// A relative link in a page read from a file names a file next to it; the part from
-// '#' or '?' on does not belong to the file name.
-[[nodiscard]] bool ResolveRelative(const HtmlView& view, const wchar_t* href, wchar_t (&path)[PATH_UNITS])
+// The file a link names, as a full path in 'path'. A relative name is taken from the
+// folder of the page's file and a name starting with one '\' or '/' from that folder's
+// root, never from the current folder; the part from '#' or '?' on is no part of the
+// name. False for a name that only a current folder could complete (a page that came as
+// text, "C:name", "file:name") and for one that does not fit.
+[[nodiscard]] bool ResolveFileLink(const HtmlView& view, const wchar_t* href, wchar_t (&path)[PATH_UNITS])
 {
-    if (!view.baseFolder[0] || !href[0] || HasScheme(href) || href[0] == L'/' || href[0] == L'\\' || href[1] == L':')
+    wchar_t name[PATH_UNITS];
+    if (FAILED(StringCchCopyW(name, PATH_UNITS, href)))
         return false;
-    wchar_t relative[PATH_UNITS];
-    if (FAILED(StringCchCopyW(relative, PATH_UNITS, href)))
+    name[wcscspn(name, L"#?")] = 0;
+    if (_wcsnicmp(name, L"file:", 5) == 0)
+        return IsSeparator(name[5]) && IsSeparator(name[6]) && FilePathFromAddress(name, path) &&
+               IsFullyQualified(path);
+    if (HasScheme(name))
         return false;
-    relative[wcscspn(relative, L"#?")] = 0;
-    return SUCCEEDED(StringCchPrintfW(path, PATH_UNITS, L"%s\\", view.baseFolder)) &&
-           DecodePath(relative, path, wcslen(path));
+    if (IsFullyQualified(name))
+        return SUCCEEDED(StringCchCopyW(path, PATH_UNITS, name));
+    if (!view.baseFolder[0] || (IsAsciiLetter(name[0]) && name[1] == L':'))
+        return false;
+    size_t folderLength = IsSeparator(name[0]) ? RootLength(view.baseFolder) : wcslen(view.baseFolder);
+    wchar_t joined[PATH_UNITS];
+    if (FAILED(StringCchPrintfW(joined, PATH_UNITS, L"%.*s\\", static_cast<int>(folderLength), view.baseFolder)) ||
+        !DecodePath(name + (IsSeparator(name[0]) ? 1 : 0), joined, wcslen(joined)))
+        return false;
+    DWORD length = GetFullPathNameW(joined, PATH_UNITS, path, nullptr);
+    return length && length < PATH_UNITS;
 }
 
+// A web or mail address goes to the shell as it is, a file as a full path; a link that
+// names no file on its own is not followed, so no program is started from whatever
+// folder happens to be current.
 void FollowLink(HtmlView& view, DWORD link)
 {
     const wchar_t* href = view.document.text.items + view.document.links.items[link - 1].start;
@@ -316,8 +356,13 @@ void FollowLink(HtmlView& view, DWORD link)
         ScrollToAnchor(view, href + 1);
         return;
     }
+    if (HasScheme(href) && _wcsnicmp(href, L"file:", 5) != 0) {
+        OpenThroughShell(view, href);
+        return;
+    }
     wchar_t path[PATH_UNITS];
-    OpenThroughShell(view, ResolveRelative(view, href, path) ? path : href);
+    if (ResolveFileLink(view, href, path))
+        OpenThroughShell(view, path);
 }
 
 // --- painting ---

@@ -52,17 +52,15 @@ void ShowGuide(HWND view)
     ShowSource(view, message);
 }
 
-// An address is navigated to, an existing file's text is the page, and any other
-// argument is itself the page's HTML.
+// An address is navigated to, and so is an existing file, so that the view knows the
+// page's folder and its relative links start there; any other argument is itself the
+// page's HTML.
 void ShowArgument(HWND view, const wchar_t* argument)
 {
-    if (IsAddress(argument)) {
+    if (IsAddress(argument) || FileExists(argument))
         Navigate(view, argument);
-        return;
-    }
-    wchar_t* text = FileExists(argument) ? ReadTextFile(argument, nullptr) : nullptr;
-    ShowSource(view, text ? text : argument);
-    free(text);
+    else
+        ShowSource(view, argument);
 }
 
 void FillWithView(HWND dialog)

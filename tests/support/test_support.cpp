@@ -147,6 +147,11 @@ std::wstring ProgramFolder()
     return path;
 }
 
+// Wine fails a start with ERROR_INTERNAL_ERROR when the new process went away before its
+// start-up finished (seen under load, as "exit code" 1359): that says nothing about the
+// program, so such a start is tried again.
+constexpr int START_ATTEMPTS = 3;
+
 ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
                            const std::vector<std::wstring>& environment, DWORD timeoutMs)
 {
@@ -165,9 +170,15 @@ ProcessResult StartAndWait(const std::wstring& program, const std::wstring& comm
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
-                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
-                        environment.empty() ? nullptr : block.data(), nullptr, &startup, &process))
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < START_ATTEMPTS && !started; ++attempt) {
+        started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                                 environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                                 environment.empty() ? nullptr : block.data(), nullptr, &startup, &process);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    if (!started)
         return {GetLastError(), false};
     bool timedOut = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT;
     if (timedOut) {

@@ -58,7 +58,9 @@ struct ProcessResult {
 };
 
 // Starts 'program' with exactly 'commandLine', waits up to 'timeoutMs' (then ends it),
-// and returns the full exit code. Environment entries in 'environment' are added.
+// and returns the full exit code. Environment entries in 'environment' are added. A start
+// that fails gives the platform's error as the exit code; one that fails because the new
+// process went away during its start-up is tried again first.
 ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
                            const std::vector<std::wstring>& environment = {}, DWORD timeoutMs = 20000);
 

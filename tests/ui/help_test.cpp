@@ -55,6 +55,8 @@ TEST_F(HelpTest, ShowsEachKindOfArgument)
     test::TempFolder folder;
     std::wstring page = folder / L"page.htm";
     test::WriteBytes(page, "\xEF\xBB\xBF" + test::Utf8(L"<h1>标题</h1><p>a&amp;b</p>"));
+    std::wstring today = folder / L"today.htm";                       // UTF-8 without mark or declaration
+    test::WriteBytes(today, test::Utf8(L"<p>Let\x2019s</p>"));
     const struct {
         std::wstring argument;
         std::wstring shown;
@@ -62,12 +64,36 @@ TEST_F(HelpTest, ShowsEachKindOfArgument)
     } CASES[] = {
         {page, L"标题\r\na&b", __LINE__},
         {L"FiLe://" + page, L"标题\r\na&b", __LINE__},                  // the prefix in any case
+        {today, L"Let\x2019s", __LINE__},
         {L"plain <b>bold</b> text", L"plain bold text", __LINE__},
         {folder.path(), folder.path(), __LINE__},                      // a folder is no file: its path is the text
         {folder / L"missing.htm", folder / L"missing.htm", __LINE__},
     };
     for (const auto& c : CASES)
         EXPECT_EQ(Shown(c.argument.c_str()), c.shown) << "case at line " << c.line;
+}
+
+// A page named by its path opens a relative link from its own folder; the same page given
+// as text has no folder, and its link names no program in the current one.
+TEST_F(HelpTest, RelativeLinksStartFromThePagesFolder)
+{
+    test::TempFolder folder;
+    const char* html = "<p><a href=\"setup.exe\">setup</a></p>";
+    test::WriteBytes(folder / L"guide.htm", html);
+    for (std::wstring argument : {folder / L"guide.htm", test::Widen(html)}) {
+        ModalWindow help([&] { return ShowHelp(nullptr, argument.data()); });
+        HWND view = FindWindowExW(help.window(), nullptr, L"DISPLAYCLASS", nullptr);
+        LRESULT at = SendMessageW(view, EM_POSFROMCHAR, 0, 0);
+        ASSERT_NE(at, -1);
+        LPARAM where = MAKELPARAM(LOWORD(at) + 2, HIWORD(at) + 3);
+        SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, where);
+        SendMessageW(view, WM_LBUTTONUP, 0, where);
+        PostMessageW(help.window(), WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(help.Result(), 0u);
+    }
+    auto calls = ShellRecorder::Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].file, folder / L"setup.exe");
 }
 
 TEST_F(HelpTest, WebAddressesGoToTheBrowser)

@@ -10,6 +10,7 @@ namespace {
 
 constexpr DWORD WATCH_STEP_MS = 50;
 constexpr DWORD WORKER_START_LIMIT_MS = 60000;     // a cold Wine start can take this long
+constexpr int START_ATTEMPTS = 3;
 
 struct TargetRow {
     Target target;
@@ -102,31 +103,51 @@ struct WorkerOutcome {
     std::wstring breach;
 };
 
+// Starts the worker. The platform fails a start with ERROR_INTERNAL_ERROR when the new
+// process went away before its start-up finished, which says nothing about the inputs:
+// such a start is tried again.
+bool StartWorkerProcess(const std::wstring& worker, std::wstring& commandLine, PROCESS_INFORMATION& process)
+{
+    for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (CreateProcessW(worker.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &process))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return false;
+    }
+    return false;
+}
+
 WorkerOutcome WatchWorker(const std::wstring& worker, const std::wstring& arguments, SharedProgress& shared,
                           DWORD hangMilliseconds)
 {
     WorkerOutcome outcome{ERROR_FILE_NOT_FOUND, false, 0, 0, L""};
     std::wstring commandLine = L"\"" + worker + L"\" " + arguments + L" " + shared.name;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(worker.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!StartWorkerProcess(worker, commandLine, process))
         return outcome;
-    LONG64 lastStarted = -1;
+    LONG64 lastStarted = -1, lastFinished = -1;
     DWORD quietSince = GetTickCount();
     while (WaitForSingleObject(process.hProcess, WATCH_STEP_MS) == WAIT_TIMEOUT) {
-        LONG64 started = shared.view->started;
-        if (started != lastStarted) {
+        LONG64 started = shared.view->started, finished = shared.view->finished;
+        // Only an input can hang: starting up, and cleaning up and ending after the last
+        // input, get the start-up limit, however slowly a loaded machine runs them.
+        DWORD limit = started > finished ? hangMilliseconds : WORKER_START_LIMIT_MS;
+        if (started != lastStarted || finished != lastFinished) {
             lastStarted = started;
+            lastFinished = finished;
             quietSince = GetTickCount();
-        } else if (GetTickCount() - quietSince > (started > 0 ? hangMilliseconds : WORKER_START_LIMIT_MS)) {
-            outcome.hung = true;
+        } else if (GetTickCount() - quietSince > limit) {
             TerminateProcess(process.hProcess, WAIT_TIMEOUT);
             WaitForSingleObject(process.hProcess, INFINITE);
+            outcome.hung = true;
             break;
         }
     }
     GetExitCodeProcess(process.hProcess, &outcome.exitCode);
+    outcome.hung = outcome.hung && outcome.exitCode == WAIT_TIMEOUT;   // not when it ended on its own first
     outcome.index = static_cast<uint64_t>(shared.view->index);
     outcome.started = static_cast<uint64_t>(shared.view->started);
     outcome.breach = shared.view->breach;

@@ -38,6 +38,7 @@ std::string GenerateInput(Target target, uint64_t seed, uint64_t index);
 struct WorkerProgress {
     volatile LONG64 index;          // the input being run
     volatile LONG64 started;        // inputs started so far
+    volatile LONG64 finished;       // inputs finished so far: an input runs while started > finished
     wchar_t breach[MAX_PATH];       // what a broken fence touched
 };
 DWORD RunGenerated(Target target, uint64_t seed, uint64_t first, uint64_t count, WorkerProgress& progress);

@@ -687,6 +687,7 @@ DWORD RunGenerated(Target target, uint64_t seed, uint64_t first, uint64_t count,
         progress.index = static_cast<LONG64>(index);
         progress.started = progress.started + 1;
         RunOne(target, GenerateInput(target, seed, index), index);
+        progress.finished = progress.started;
     }
     StopWorker();
     return fenceBroken ? WORKER_FENCE_BROKEN : WORKER_FINISHED;
@@ -700,6 +701,7 @@ DWORD RunSavedInput(Target target, const std::string& bytes, WorkerProgress& pro
     progress.index = static_cast<LONG64>(index);
     progress.started = progress.started + 1;
     RunOne(target, bytes, index);
+    progress.finished = progress.started;
     StopWorker();
     return fenceBroken ? WORKER_FENCE_BROKEN : WORKER_FINISHED;
 }
