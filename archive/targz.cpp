@@ -31,9 +31,6 @@ constexpr uint64_t LARGEST_NUMBER = 0x7FFFFFFFFFFFFFFFull;
 // File data are read and written many blocks at a time; headers one block at a time.
 constexpr unsigned DATA_CHUNK = 64 * 1024;
 static_assert(DATA_CHUNK % TAR_BLOCK == 0);
-// A file that is there is replaced only by a complete new one, and never when read-only;
-// a cut-short new file stays as far as it came. The run keeps a record of what it wrote.
-constexpr FileOutputRules OUTPUT_RULES = {false, false, false, nullptr, nullptr};
 
 // What the data blocks of the current entry are for.
 enum class DataUse { Skip, File, SparseFile, SparseMap, PaxRecords };
@@ -421,11 +418,10 @@ void TakeWriterResult(TarExtraction& tar, DWORD result)
 }
 
 // Opens tar.entryPath for the current entry's data: a new file directly, an existing one
-// through a replacement.
+// (never a read-only one) through a replacement. A new file cut short stays as it came.
 bool OpenOutput(TarExtraction& tar)
 {
-    FileOutputRules rules = OUTPUT_RULES;
-    rules.written = &tar.written;
+    FileOutputRules rules{.written = &tar.written};
     DWORD result = OpenFileOutput(tar.output, tar.entryPath, rules);
     TakeWriterResult(tar, result);
     return result == ERROR_SUCCESS && tar.output.handle;

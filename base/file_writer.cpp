@@ -44,7 +44,8 @@ DWORD Outcome(BOOL succeeded)
 
 DWORD MakeFolder(const wchar_t* path)
 {
-    return MakeChange(FileChange(ChangeKind::CreateFolder, path), [&] { return Outcome(CreateDirectoryW(path, nullptr)); });
+    Change change = FileChange(ChangeKind::CreateFolder, path);
+    return MakeChange(change, [&] { return Outcome(CreateDirectoryW(path, nullptr)); });
 }
 
 HANDLE CreateForWriting(const wchar_t* path, DWORD creation, DWORD attributes)
@@ -108,7 +109,8 @@ void FreeKeys(WrittenKeyTable& table)
 bool GrowKeys(WrittenKeyTable& table)
 {
     size_t capacity = table.capacity ? 2 * table.capacity : FIRST_KEY_SLOTS;
-    auto* slots = static_cast<WrittenKey*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(WrittenKey)));
+    size_t bytes = capacity * sizeof(WrittenKey);
+    auto* slots = static_cast<WrittenKey*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
     if (!slots)
         return false;
     WrittenKeyTable grown{slots, capacity, table.count};

@@ -66,11 +66,11 @@ DWORD TakeWrittenNotice(WrittenFiles& written);
 
 // How an output treats the file that is there already.
 struct FileOutputRules {
-    bool replacesReadOnly;      // a read-only file is replaced and loses the bit; otherwise 5
-    bool keepsAttributes;       // the new file takes the hidden, system and archive bits of the old one
-    bool removesIncomplete;     // a new file whose content is not complete is removed
-    HANDLE source;              // the file copied from: a target that is this very file is left as it is
-    WrittenFiles* written;      // the run's record of what it wrote, or nullptr
+    bool replacesReadOnly = false;      // a read-only file is replaced and loses the bit; otherwise 5
+    bool keepsAttributes = false;       // the new file takes the hidden, system and archive bits of the old one
+    bool removesIncomplete = false;     // a new file whose content is not complete is removed
+    HANDLE source = nullptr;            // the file copied from: a target that is this very file is left as it is
+    WrittenFiles* written = nullptr;    // the run's record of what it wrote, or nullptr
 };
 // One file being written: a new file written directly, or a new file beside an existing
 // one that takes its place once complete, so a failed write leaves the old file as it was.

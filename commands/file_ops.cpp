@@ -7,7 +7,7 @@ constexpr size_t ANSI_TEXT_BYTES = 1024;
 constexpr DWORD COPY_CHUNK_BYTES = 64 * 1024;
 // A copy replaces a read-only target (it loses the bit) and leaves no half-written new
 // file; a target that is the source itself is left as it is.
-constexpr FileOutputRules COPY_RULES = {true, false, true, nullptr, nullptr};
+constexpr FileOutputRules COPY_RULES = {.replacesReadOnly = true, .removesIncomplete = true};
 
 // Deletes the NUL-separated names from 'list' up to 'end' (the argument's terminator, or
 // an earlier double NUL). The names go to the writer with runs of '*' collapsed, and each

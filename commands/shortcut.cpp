@@ -6,7 +6,7 @@ namespace {
 constexpr size_t SHORTCUT_CHARS = 1024;
 // A shortcut is written whole: an existing one is replaced only by a complete new one,
 // which keeps its hidden, system and archive bits; a read-only one is not replaced.
-constexpr FileOutputRules SHORTCUT_RULES = {false, true, true, nullptr, nullptr};
+constexpr FileOutputRules SHORTCUT_RULES = {.keepsAttributes = true, .removesIncomplete = true};
 
 // Composes "length#command[?icon]": the command is the target, quoted when it holds a
 // blank or when parameters follow; the length counts the command's UTF-16 units only.

@@ -339,10 +339,22 @@ const IdentityCase IDENTITY_CASES[] = {
     IDENTITY_CASE(DeleteFromRoot, OtherDrive, RESULT_DELETE_FROM_ROOT),
 };
 
+// A pattern in the drive's root, the root named as the form says.
+std::wstring RootPattern(Form form, const test::TempFolder& folder, const test::TestDrive& drive)
+{
+    switch (form) {
+    case Form::Plain: return drive.root() + L"*";
+    case Form::TrailingDot: return drive.root() + L".\\*";
+    case Form::Short: return Named(Form::Short, folder, drive, L"sub folder") + L"\\..\\*";
+    case Form::OtherDrive: return folder / L"*";       // the folder the drive stands for
+    }
+    return L"";
+}
+
 DWORD CopyOntoSource(const std::wstring& source, const std::wstring& target)
 {
     HANDLE input = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    FileOutputRules rules{true, false, true, input, nullptr};
+    FileOutputRules rules{.replacesReadOnly = true, .removesIncomplete = true, .source = input};
     FileOutput output;
     DWORD result = OpenFileOutput(output, target.c_str(), rules);
     if (result == ERROR_SUCCESS)
@@ -355,7 +367,7 @@ DWORD CopyOntoSource(const std::wstring& source, const std::wstring& target)
 DWORD WriteTwice(const std::wstring& first, const std::wstring& second)
 {
     WrittenFiles written{};
-    FileOutputRules rules{false, false, false, nullptr, &written};
+    FileOutputRules rules{.written = &written};
     DWORD result = WriteWholeFile(first.c_str(), "1", 1, rules);
     if (result == ERROR_SUCCESS)
         result = WriteWholeFile(second.c_str(), "2", 1, rules);
@@ -370,6 +382,21 @@ DWORD LinkOntoTarget(const std::wstring& target, const std::wstring& link)
     if (!IdentityOfPath(target.c_str(), identity))
         return ERROR_FILE_NOT_FOUND;
     return LinkToFile(target.c_str(), identity, link.c_str(), nullptr);
+}
+
+const wchar_t* const SOURCE = L"source file.text";
+
+DWORD Perform(const IdentityCase& c, const test::TempFolder& folder, const test::TestDrive& drive)
+{
+    switch (c.act) {
+    case Act::CopyOntoSource: return CopyOntoSource(folder / SOURCE, Named(c.form, folder, drive, SOURCE));
+    case Act::ReplaceFolder: return WriteWholeFile(Named(c.form, folder, drive, L"sub folder").c_str(), "x", 1, {});
+    case Act::WriteAgain:
+        return WriteTwice(folder / L"written file.text", Named(c.form, folder, drive, L"written file.text"));
+    case Act::LinkOntoTarget: return LinkOntoTarget(folder / SOURCE, Named(c.form, folder, drive, SOURCE));
+    case Act::DeleteFromRoot: return DeleteNamedFiles(NameList(RootPattern(c.form, folder, drive)).c_str());
+    }
+    return ERROR_INVALID_FUNCTION;
 }
 
 DWORD LinkCount(const std::wstring& path)
@@ -389,29 +416,12 @@ TEST(FileWriter, DecidesByIdentityWhateverTheName)
     test::TempFolder folder;
     test::TestDrive drive(folder.path());
     ASSERT_NE(drive.letter, 0);
-    const std::wstring source = L"source file.text";
+    const std::wstring source = SOURCE;
     for (const auto& c : IDENTITY_CASES) {
         test::WriteBytes(folder / source, "S");
         SetFileAttributesW((folder / source).c_str(), FILE_ATTRIBUTE_READONLY);
         CreateDirectoryW((folder / L"sub folder").c_str(), nullptr);
-        DWORD result = ERROR_INVALID_FUNCTION;
-        switch (c.act) {
-        case Act::CopyOntoSource: result = CopyOntoSource(folder / source, Named(c.form, folder, drive, source)); break;
-        case Act::ReplaceFolder:
-            result = WriteWholeFile(Named(c.form, folder, drive, L"sub folder").c_str(), "x", 1, {});
-            break;
-        case Act::WriteAgain:
-            result = WriteTwice(folder / L"written file.text", Named(c.form, folder, drive, L"written file.text"));
-            break;
-        case Act::LinkOntoTarget: result = LinkOntoTarget(folder / source, Named(c.form, folder, drive, source)); break;
-        case Act::DeleteFromRoot:
-            result = DeleteNamedFiles(NameList(c.form == Form::OtherDrive ? folder / L"*"
-                                               : c.form == Form::TrailingDot ? drive.root() + L".\\*"
-                                               : c.form == Form::Short ? Named(Form::Short, folder, drive, L"sub folder") + L"\\..\\*"
-                                                                       : drive.root() + L"*")
-                                          .c_str());
-            break;
-        }
+        DWORD result = Perform(c, folder, drive);
         EXPECT_EQ(result, c.result) << "case at line " << c.line;
         EXPECT_EQ(test::ReadBytes(folder / source), "S") << "case at line " << c.line;
         EXPECT_NE(GetFileAttributesW((folder / source).c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "case at line " << c.line;
@@ -502,7 +512,7 @@ TEST(FileWriter, ObserverAnswersDecide)
         DWORD result;
         {
             Watching watching(log);
-            FileOutputRules rules{false, false, true, nullptr, nullptr};
+            FileOutputRules rules{.removesIncomplete = true};
             result = c.kind == ChangeKind::DeleteFile ? DeleteNamedFiles(NameList(path).c_str())
                                                       : WriteWholeFile(path.c_str(), "new", 3, rules);
         }
