@@ -845,6 +845,9 @@ bool ReachesIntoRoot(const wchar_t* name)
 {
     if (IsSeparator(name[0]) && !IsSeparator(name[1]))
         return true;
+    if (name[0] && name[1] == L':' && !name[2])
+        return true;                    // a drive alone: the shell's delete emptied that drive's root
+
     wchar_t full[MAX_PATH_CHARS];
     DWORD length = GetFullPathNameW(name, MAX_PATH_CHARS, full, nullptr);
     if (!length || length >= MAX_PATH_CHARS)

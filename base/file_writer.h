@@ -122,10 +122,10 @@ DWORD FinishFileOutput(FileOutput& output, DWORD outcome);
 // What a delete list that could reach straight into a drive's root gives: nothing is deleted.
 constexpr DWORD RESULT_DELETE_FROM_ROOT = 0x80070057;      // E_INVALIDARG
 // True when deleting 'name' could reach straight into a drive's root: a name whose first
-// component is empty ("\*", what "%1\*" gives with %1 unset), a root itself, or a pattern
-// whose folder is one ("C:\*", "*" while in a root, "C:\x\..\?*.*"), the root told by
-// its text and by its identity. A name whose full path cannot be made or does not fit in
-// MAX_PATH_CHARS counts as reaching into a root.
+// component is empty ("\*", what "%1\*" gives with %1 unset), a drive alone ("C:"), a
+// root itself, or a pattern whose folder is one ("C:\*", "*" while in a root,
+// "C:\x\..\?*.*"), the root told by its text and by its identity. A name whose full path
+// cannot be made or does not fit in MAX_PATH_CHARS counts as reaching into a root.
 bool ReachesIntoRoot(const wchar_t* name);
 // Deletes the names of 'names' (NUL-separated, ended by an empty name): files, folders with
 // everything in them, and '*' and '?' patterns in the last component (matching folders

@@ -251,6 +251,7 @@ const RootCase ROOT_CASES[] = {
     ROOT_CASE(L"\\Temp\\*.tmp", true),                  // an empty first component: "%1\Temp" with %1 unset
     ROOT_CASE(L"C:\\\\*", true),                        // "C:\%1\*" with %1 unset
     ROOT_CASE(L"C:\\;x.txt", true),                      // the root itself
+    ROOT_CASE(L"C:", true),                              // a drive alone
     ROOT_CASE(L"C:\\.", true),
     ROOT_CASE(L"C:\\Windows\\..\\*.*", true),
     ROOT_CASE(L"C:\\?*.*", true),
