@@ -24,8 +24,8 @@ constexpr UINT UCM_CHANGEVOLUMEW = 3;
 constexpr LPARAM RAR_VOL_NOTIFY = 1;
 constexpr int CALLBACK_GO_ON = 1;
 constexpr int CALLBACK_CANCEL = -1;
-// A target name: the destination and a header's name of up to 259 bytes always fit.
-constexpr size_t TARGET_CHARS = 2 * MAX_PATH_CHARS + 2;
+// A target name: a destination of up to a whole line and a header's name always fit.
+constexpr size_t TARGET_CHARS = LINE_BUFFER_CHARS + MAX_PATH_CHARS + 2;
 
 using OpenArchiveFunction = HANDLE(WINAPI*)(RAROpenArchiveDataEx* request);
 using ReadHeaderFunction = int(WINAPI*)(HANDLE archive, RARHeaderData* header);

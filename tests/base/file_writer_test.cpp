@@ -15,7 +15,7 @@ const wchar_t* const KIND_NAMES[] = {L"CreateKey", L"SetValue", L"DeleteValue", 
                                      L"CreateHardLink", L"SetAttributes", L"WriteByLibrary"};
 
 // Each change as "Kind relative-path" before it and "+Kind relative-path result" after it;
-// 'answers' says what 'before' answers for a kind (0 otherwise).
+// 'before' answers 'answer' for changes of 'answeredKind', 0 for the others.
 struct ChangeLog {
     std::wstring folder;
     std::vector<std::wstring> lines;
@@ -28,7 +28,8 @@ struct ChangeLog {
         std::wstring path = change.path ? change.path : L"";
         if (path.compare(0, folder.size() + 1, folder + L"\\") == 0)
             path.erase(0, folder.size() + 1);
-        return std::wstring(KIND_NAMES[static_cast<int>(change.kind)]) + L" " + path;
+        auto kind = static_cast<size_t>(change.kind);
+        return std::wstring(kind < ARRAYSIZE(KIND_NAMES) ? KIND_NAMES[kind] : L"Other") + L" " + path;
     }
 };
 
