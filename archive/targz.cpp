@@ -1,5 +1,5 @@
 #include "archive/archive.h"
-#include <winternl.h>
+#include "base/file_writer.h"
 #include <zlib.h>
 #include <cstring>
 #include <cwchar>
@@ -31,12 +31,6 @@ constexpr uint64_t LARGEST_NUMBER = 0x7FFFFFFFFFFFFFFFull;
 // File data are read and written many blocks at a time; headers one block at a time.
 constexpr unsigned DATA_CHUNK = 64 * 1024;
 static_assert(DATA_CHUNK % TAR_BLOCK == 0);
-constexpr size_t FIRST_KEY_SLOTS = 256;         // a table of keys doubles when three quarters full
-constexpr int TEMPORARY_NAME_TRIES = 64;
-constexpr ULONG FILE_INTERNAL_INFORMATION = 6;  // NtQueryInformationFile: the file's index
-
-using QueryInformationFile = LONG(WINAPI*)(HANDLE file, IO_STATUS_BLOCK* status, void* information, ULONG length,
-                                           ULONG informationClass);
 
 // What the data blocks of the current entry are for.
 enum class DataUse { Skip, File, SparseFile, SparseMap, PaxRecords };
@@ -130,19 +124,6 @@ struct MapLines {
     bool isComplete;
 };
 
-// Two 64-bit halves; {0, 0} marks a free slot.
-struct Key {
-    uint64_t high;
-    uint64_t low;
-};
-
-// An open-addressing table of keys that grows with what it holds.
-struct KeySet {
-    Key* slots;
-    size_t capacity;            // a power of two, or 0 before the first key
-    size_t count;
-};
-
 struct TarExtraction {
     gzFile archive;
     const wchar_t* destination;
@@ -162,18 +143,9 @@ struct TarExtraction {
     bool isRegionOverflow;
     size_t regionIndex;         // the region being written
     uint64_t regionDone;
-    HANDLE output;              // nullptr while no file is open
-    bool isReplacing;           // the output is a new file beside entryPath, to take its place
-    bool hasOutputIdentity;
-    FileIdentity outputIdentity;
-    KeySet writtenFiles;        // identities of the files this run wrote
-    KeySet writtenNames;        // the exact paths it wrote them under
-    QueryInformationFile queryInformationFile;
-    bool hasVolumeSerial;
-    DWORD volumeSerial;         // of the run's first file
-    unsigned temporaryNumber;
+    FileOutput output;          // output.handle is nullptr while no file is open
+    WrittenFiles written;       // what this run wrote, by identity and by name
     wchar_t entryPath[MAX_PATH_CHARS];
-    wchar_t temporaryPath[MAX_PATH_CHARS];
     char headerName[NAME_BYTES + 1];
     char linkName[LINK_LENGTH + 1];
     unsigned char block[TAR_BLOCK];        // a long name, a sparse extension block
@@ -423,314 +395,66 @@ bool IsContainedName(const wchar_t* name)
     }
 }
 
-// --- the files this run wrote ---
-
-bool IsFreeSlot(const Key& key)
-{
-    return key.high == 0 && key.low == 0;
-}
-
-uint64_t MixKey(const Key& key)
-{
-    uint64_t mixed = key.high * 0x9E3779B97F4A7C15ull ^ key.low;
-    mixed ^= mixed >> 29;
-    mixed *= 0xBF58476D1CE4E5B9ull;
-    return mixed ^ (mixed >> 32);
-}
-
-// The slot that holds 'key', or the free slot where it would go; 'set' has one.
-size_t FindSlot(const KeySet& set, const Key& key)
-{
-    size_t mask = set.capacity - 1;
-    size_t slot = MixKey(key) & mask;
-    while (!IsFreeSlot(set.slots[slot]) && (set.slots[slot].high != key.high || set.slots[slot].low != key.low))
-        slot = (slot + 1) & mask;
-    return slot;
-}
-
-bool HasKey(const KeySet& set, const Key& key)
-{
-    return set.capacity && !IsFreeSlot(set.slots[FindSlot(set, key)]);
-}
-
-void FreeKeys(KeySet& set)
-{
-    if (set.slots)
-        HeapFree(GetProcessHeap(), 0, set.slots);
-    set = {};
-}
-
-// Doubles the table (the first call makes it); false when memory runs out.
-bool GrowKeys(KeySet& set)
-{
-    size_t capacity = set.capacity ? 2 * set.capacity : FIRST_KEY_SLOTS;
-    auto* slots = static_cast<Key*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity * sizeof(Key)));
-    if (!slots)
-        return false;
-    KeySet grown{slots, capacity, set.count};
-    for (size_t i = 0; i < set.capacity; ++i)
-        if (!IsFreeSlot(set.slots[i]))
-            grown.slots[FindSlot(grown, set.slots[i])] = set.slots[i];
-    FreeKeys(set);
-    set = grown;
-    return true;
-}
-
-bool AddKey(KeySet& set, const Key& key)
-{
-    if ((set.count + 1) * 4 > set.capacity * 3 && !GrowKeys(set))
-        return false;
-    size_t slot = FindSlot(set, key);
-    if (IsFreeSlot(set.slots[slot])) {
-        set.slots[slot] = key;
-        ++set.count;
-    }
-    return true;
-}
-
-Key IdentityKey(const FileIdentity& identity)
-{
-    return {(static_cast<uint64_t>(identity.indexHigh) << 32) | identity.indexLow,
-            (1ull << 32) | identity.volumeSerial};
-}
-
-// Two different 64-bit hashes of the exact text: names that differ in any unit, letter
-// case included, have different keys.
-Key NameKey(const wchar_t* path)
-{
-    Key key{14695981039346656037ull, 0};
-    for (const wchar_t* p = path; *p; ++p) {
-        key.high = (key.high ^ *p) * 1099511628211ull;         // FNV-1a
-        key.low = key.low * 0x100000001B3ull + *p + 0x9E37;
-    }
-    key.low |= 1;
-    return key;
-}
-
-void RememberFile(TarExtraction& tar, const FileIdentity& identity)
-{
-    if (!AddKey(tar.writtenFiles, IdentityKey(identity)))
-        Report(tar, ERROR_NOT_ENOUGH_MEMORY);
-}
-
-void RememberName(TarExtraction& tar, const wchar_t* path)
-{
-    if (!AddKey(tar.writtenNames, NameKey(path)))
-        Report(tar, ERROR_NOT_ENOUGH_MEMORY);
-}
-
-bool IsWrittenThisRun(const TarExtraction& tar, const FileIdentity& identity)
-{
-    return HasKey(tar.writtenFiles, IdentityKey(identity));
-}
-
-// The identity of a file this run just created. Its volume is that of the run's first file:
-// under Wine asking each file for its volume costs a third of writing it, and a run writes
-// below one destination, on one volume unless a folder there leads to another.
-bool IdentityOfNewFile(TarExtraction& tar, HANDLE file, FileIdentity& identity)
-{
-    IO_STATUS_BLOCK status;
-    LARGE_INTEGER index;
-    if (!tar.hasVolumeSerial || !tar.queryInformationFile) {
-        tar.hasVolumeSerial = IdentityOfHandle(file, identity);
-        tar.volumeSerial = identity.volumeSerial;
-        return tar.hasVolumeSerial;
-    }
-    if (tar.queryInformationFile(file, &status, &index, sizeof index, FILE_INTERNAL_INFORMATION) < 0)
-        return false;
-    identity = {tar.volumeSerial, static_cast<DWORD>(index.QuadPart >> 32), static_cast<DWORD>(index.QuadPart)};
-    return true;
-}
-
-// Reports a name that Windows resolves to a file this run wrote under another name (another
-// case, a trailing dot or blank, a short name): only one of the two can stay.
-void ReportAlias(TarExtraction& tar, const wchar_t* path, const FileIdentity& identity)
-{
-    if (IsWrittenThisRun(tar, identity) && !HasKey(tar.writtenNames, NameKey(path)))
-        Report(tar, TAR_NAME_COLLISION);
-}
-
 // --- output ---
 
-bool IsExistsError(DWORD error)
+// What the writer met while this run wrote (a name reaching a file of the run written
+// under another name, memory for the record) is reported in its turn.
+void TakeNotice(TarExtraction& tar)
 {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    DWORD notice = TakeWrittenNotice(tar.written);
+    if (notice != ERROR_SUCCESS)
+        Report(tar, notice);
 }
 
-// A folder or a read-only file at 'path' is not replaced; anything else there may be.
-bool IsReplaceable(const wchar_t* path)
+// A result of the writer: the observer's Stop ends the extraction, anything else is
+// reported and the extraction goes on.
+void TakeWriterResult(TarExtraction& tar, DWORD result)
 {
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
-}
-
-// Puts in 'path' the next name for a new file in the folder of 'target' ("~vt" and four
-// hex digits); false when it does not fit.
-bool NameBeside(TarExtraction& tar, const wchar_t* target, wchar_t (&path)[MAX_PATH_CHARS])
-{
-    const wchar_t* backslash = wcsrchr(target, L'\\');
-    int folderLength = backslash ? static_cast<int>(backslash - target + 1) : 0;
-    unsigned number = tar.temporaryNumber++ & 0xFFFF;
-    return SUCCEEDED(StringCchPrintfW(path, MAX_PATH_CHARS, L"%.*s~vt%04X", folderLength, target, number));
-}
-
-// Opens a new file beside the file at tar.entryPath, to take its place once complete, so
-// that a failed extraction keeps what was there.
-bool OpenReplacement(TarExtraction& tar)
-{
-    if (!IsReplaceable(tar.entryPath)) {
-        Report(tar, ERROR_ACCESS_DENIED);
-        return false;
-    }
-    FileIdentity existing;
-    if (IdentityOfPath(tar.entryPath, existing))
-        ReportAlias(tar, tar.entryPath, existing);
-    for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES; ++attempt) {
-        if (!NameBeside(tar, tar.entryPath, tar.temporaryPath)) {
-            Report(tar, ERROR_FILENAME_EXCED_RANGE);
-            return false;
-        }
-        HANDLE file = CreateFileW(tar.temporaryPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            tar.output = file;
-            tar.isReplacing = true;
-            return true;
-        }
-        if (!IsExistsError(GetLastError()))
-            break;
-    }
-    Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
-    return false;
+    TakeNotice(tar);
+    if (result == ERROR_CANCELLED)
+        StopAt(tar, result);
+    else if (result != ERROR_SUCCESS)
+        Report(tar, result);
 }
 
 // Opens tar.entryPath for the current entry's data: a new file directly, an existing one
-// through a replacement. The file and the name are remembered.
+// (never a read-only one) through a replacement. A new file cut short stays as it came.
 bool OpenOutput(TarExtraction& tar)
 {
-    HANDLE file = CreateFileMakingFolders(tar.entryPath, CREATE_NEW);
-    if (file) {
-        tar.output = file;
-    } else if (!IsExistsError(GetLastError())) {
-        Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
-        return false;
-    } else if (!OpenReplacement(tar)) {
-        return false;
-    }
-    tar.hasOutputIdentity = IdentityOfNewFile(tar, tar.output, tar.outputIdentity);
-    if (tar.hasOutputIdentity && !tar.isReplacing)
-        RememberFile(tar, tar.outputIdentity);
-    RememberName(tar, tar.entryPath);
-    return true;
+    FileOutputRules rules{.written = &tar.written};
+    DWORD result = OpenFileOutput(tar.output, tar.entryPath, rules);
+    TakeWriterResult(tar, result);
+    return result == ERROR_SUCCESS && tar.output.handle;
 }
 
-// Closes the output. A replacement takes the old file's place only when 'isComplete';
-// otherwise it goes, and the old file stays as it was.
-void CloseOutput(TarExtraction& tar, bool isComplete)
+// Closes the output: with 'outcome' 0 the file is complete and a replacement takes the old
+// file's place; otherwise the old file stays as it was.
+void CloseOutput(TarExtraction& tar, DWORD outcome)
 {
-    if (!tar.output)
+    if (!tar.output.handle)
         return;
-    CloseHandle(tar.output);
-    tar.output = nullptr;
-    if (!tar.isReplacing)
-        return;
-    tar.isReplacing = false;
-    if (isComplete && MoveFileExW(tar.temporaryPath, tar.entryPath, MOVEFILE_REPLACE_EXISTING)) {
-        if (tar.hasOutputIdentity)
-            RememberFile(tar, tar.outputIdentity);
-        return;
-    }
-    if (isComplete)
-        Report(tar, LastErrorOr(ERROR_CANNOT_MAKE));
-    DeleteFileW(tar.temporaryPath);
+    DWORD result = FinishFileOutput(tar.output, outcome);
+    TakeWriterResult(tar, outcome == ERROR_SUCCESS ? result : ERROR_SUCCESS);
 }
 
 // A failed write is reported and ends the writing of that file; its data are still read.
-// A write that takes fewer bytes than it was given has met a full disk.
 void WriteOutput(TarExtraction& tar, const unsigned char* bytes, DWORD count)
 {
-    DWORD written = 0;
-    if (!tar.output || count == 0)
+    DWORD result = WriteFileOutput(tar.output, bytes, count);
+    if (result == ERROR_SUCCESS)
         return;
-    if (!WriteFile(tar.output, bytes, count, &written, nullptr))
-        Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
-    else if (written != count)
-        Report(tar, ERROR_DISK_FULL);
-    else
-        return;
-    CloseOutput(tar, false);
+    TakeWriterResult(tar, result);
+    CloseOutput(tar, result);
 }
 
 bool SeekOutput(TarExtraction& tar, uint64_t offset)
 {
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (SetFilePointerEx(tar.output, position, nullptr, FILE_BEGIN))
+    DWORD result = SeekFileOutput(tar.output, offset);
+    if (result == ERROR_SUCCESS)
         return true;
-    Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
-    CloseOutput(tar, false);
+    Report(tar, result);
+    CloseOutput(tar, result);
     return false;
-}
-
-// Creates the folder 'path' (ending in "\") and those along it: 0, or why it is not there.
-DWORD MakeFolder(wchar_t* path)
-{
-    CreatePathDirectories(path);
-    size_t length = wcslen(path);
-    while (length > 1 && path[length - 1] == L'\\')
-        path[--length] = 0;
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return ERROR_SUCCESS;
-    return CreateDirectoryW(path, nullptr) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
-}
-
-// Makes 'link', a name nothing has, a hard link to 'target', or a copy of it ('isCopy')
-// where the file system has no hard links; missing folders along 'link' are made. A name
-// that is taken gives ERROR_ALREADY_EXISTS or ERROR_FILE_EXISTS.
-DWORD LinkOrCopy(const wchar_t* target, wchar_t* link, bool& isCopy)
-{
-    isCopy = false;
-    if (CreateHardLinkW(link, target, nullptr))
-        return ERROR_SUCCESS;
-    if (GetLastError() == ERROR_PATH_NOT_FOUND) {
-        CreatePathDirectories(link);
-        if (CreateHardLinkW(link, target, nullptr))
-            return ERROR_SUCCESS;
-    }
-    if (IsExistsError(GetLastError()))
-        return GetLastError();
-    isCopy = true;
-    return CopyFileW(target, link, TRUE) ? ERROR_SUCCESS : LastErrorOr(ERROR_CANNOT_MAKE);
-}
-
-// Links 'link' to 'target' (known as 'targetIdentity') where 'link' names a file already.
-// The name of the target itself is left as it is; another file there is replaced only once
-// the new link stands complete beside it.
-DWORD LinkOverExisting(TarExtraction& tar, const wchar_t* target, const FileIdentity& targetIdentity,
-                       const wchar_t* link, bool& isCopy)
-{
-    FileIdentity existing;
-    bool isKnown = IdentityOfPath(link, existing);
-    if (isKnown)
-        ReportAlias(tar, link, existing);
-    if (isKnown && SameIdentity(existing, targetIdentity))
-        return ERROR_SUCCESS;
-    if (!IsReplaceable(link))
-        return ERROR_ACCESS_DENIED;
-    wchar_t temporary[MAX_PATH_CHARS];
-    DWORD result = ERROR_ALREADY_EXISTS;
-    for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES && IsExistsError(result); ++attempt) {
-        if (!NameBeside(tar, link, temporary))
-            return ERROR_FILENAME_EXCED_RANGE;
-        result = LinkOrCopy(target, temporary, isCopy);
-    }
-    if (result != ERROR_SUCCESS)
-        return result;
-    if (MoveFileExW(temporary, link, MOVEFILE_REPLACE_EXISTING))
-        return ERROR_SUCCESS;
-    result = LastErrorOr(ERROR_CANNOT_MAKE);
-    DeleteFileW(temporary);
-    return result;
 }
 
 // --- sparse files ---
@@ -790,7 +514,7 @@ void StartSparseData(TarExtraction& tar, uint64_t dataSize)
 
 void WriteSparseData(TarExtraction& tar, const unsigned char* bytes, DWORD count)
 {
-    while (count && tar.output && tar.regionIndex < tar.regionCount) {
+    while (count && tar.output.handle && tar.regionIndex < tar.regionCount) {
         const SparseRegion& region = tar.regions[tar.regionIndex];
         uint64_t left = region.size - tar.regionDone;
         if (left == 0) {
@@ -811,9 +535,12 @@ void WriteSparseData(TarExtraction& tar, const unsigned char* bytes, DWORD count
 // A sparse file ends at its real size, which a hole at its end leaves to be set.
 void SetSparseFileSize(TarExtraction& tar)
 {
-    if (tar.output && SeekOutput(tar, tar.sparseRealSize) && !SetEndOfFile(tar.output)) {
-        Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
-        CloseOutput(tar, false);
+    if (!tar.output.handle || !SeekOutput(tar, tar.sparseRealSize))
+        return;
+    DWORD result = EndFileOutputHere(tar.output);
+    if (result != ERROR_SUCCESS) {
+        Report(tar, result);
+        CloseOutput(tar, result);
     }
 }
 
@@ -1070,9 +797,7 @@ DWORD CreateFolderEntry(TarExtraction& tar)
     wchar_t path[MAX_PATH_CHARS];
     if (tar.next.isSkipped || !MakeEntryPath(tar, EntryName(tar, false), true, path))
         return ERROR_SUCCESS;
-    DWORD result = MakeFolder(path);
-    if (result != ERROR_SUCCESS)
-        Report(tar, result);
+    TakeWriterResult(tar, CreateFolderAndParents(path));
     return ERROR_SUCCESS;
 }
 
@@ -1154,22 +879,11 @@ DWORD CreateHardLinkEntry(TarExtraction& tar)
     if (!MakeEntryPath(tar, EntryName(tar, true), false, link) || !MakeEntryPath(tar, LinkTarget(tar), false, target))
         return ERROR_SUCCESS;
     FileIdentity targetIdentity;
-    if (!IdentityOfPath(target, targetIdentity) || !IsWrittenThisRun(tar, targetIdentity)) {
+    if (!IdentityOfPath(target, targetIdentity) || !IsWrittenFile(tar.written, targetIdentity)) {
         Report(tar, TAR_LINK_TARGET_MISSING);
         return ERROR_SUCCESS;
     }
-    bool isCopy = false;
-    DWORD result = LinkOrCopy(target, link, isCopy);
-    if (IsExistsError(result))
-        result = LinkOverExisting(tar, target, targetIdentity, link, isCopy);
-    if (result != ERROR_SUCCESS) {
-        Report(tar, result);
-        return ERROR_SUCCESS;
-    }
-    FileIdentity copy;
-    if (isCopy && IdentityOfPath(link, copy))
-        RememberFile(tar, copy);
-    RememberName(tar, link);
+    TakeWriterResult(tar, LinkToFile(target, targetIdentity, link, &tar.written));
     return ERROR_SUCCESS;
 }
 
@@ -1345,7 +1059,7 @@ void FinishEntry(TarExtraction& tar)
         Report(tar, TAR_DAMAGED_HEADER);
     if (!tar.isCut && tar.use == DataUse::SparseFile)
         SetSparseFileSize(tar);
-    CloseOutput(tar, !tar.isCut);
+    CloseOutput(tar, tar.isCut ? TAR_TRUNCATED : ERROR_SUCCESS);
     if (!tar.isHeaderForNext)
         ClearSparseMap(tar);
     tar.use = DataUse::Skip;
@@ -1362,7 +1076,7 @@ DWORD RunExtraction(TarExtraction& tar)
         if (tar.bytesToCome == 0)
             FinishEntry(tar);
     }
-    CloseOutput(tar, false);
+    CloseOutput(tar, tar.result != ERROR_SUCCESS ? tar.result : TAR_TRUNCATED);
     return tar.result;
 }
 
@@ -1413,12 +1127,8 @@ DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination)
     if (tar) {
         tar->archive = file;
         tar->destination = destination;
-        tar->queryInformationFile = reinterpret_cast<QueryInformationFile>(
-            reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
-        tar->temporaryNumber = GetTickCount() ^ (GetCurrentProcessId() << 16);
         result = RunExtraction(*tar);
-        FreeKeys(tar->writtenFiles);
-        FreeKeys(tar->writtenNames);
+        ReleaseWrittenFiles(tar->written);
         HeapFree(GetProcessHeap(), 0, tar);
     }
     gzclose(file);

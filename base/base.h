@@ -1,7 +1,8 @@
 // The base every other folder builds on: limits and result codes, the process-wide values,
-// text routines, paths and the one pattern walker, reading and writing files with the one
-// text decoder, folder creation, the shell-open helper and the registry root prefixes.
-// It includes nothing of the program's own.
+// text routines, paths and the one pattern walker, reading files with the one text
+// decoder, file identities, the shell-open helper and the registry root prefixes. The
+// file writer (file_writer.h) and the change observer (changes.h) build on it. It
+// includes nothing of the program's own.
 #pragma once
 #include <windows.h>
 #include <strsafe.h>
@@ -57,12 +58,6 @@ wchar_t* SplitLastComponent(wchar_t*& path);
 // Copies 'count' units of 'from' to 'to', leaving out each '*' that follows a '*' ("a**b"
 // matches what "a*b" matches); returns the units written, at most 'count'.
 size_t CopyCollapsingStars(wchar_t* to, const wchar_t* from, size_t count);
-// True when deleting 'name' could reach straight into a drive's root: a name whose first
-// component is empty ("\*", what "%1\*" gives with %1 unset), a root itself, or a pattern
-// whose folder is one ("C:\*", "*" while in a root, "C:\x\..\?*.*"), the root told by
-// its text and by its identity. A name whose full path cannot be made or does not fit in
-// MAX_PATH_CHARS counts as reaching into a root.
-bool ReachesIntoRoot(const wchar_t* name);
 [[nodiscard]] DWORD EnumerateFiles(FileVisitor visitor, void* userData, const wchar_t* folder, const wchar_t* pattern);
 
 // One entry that a walk reached: 'path' is its full path, 'relative' its path below the
@@ -101,22 +96,11 @@ TextEncoding DetectTextEncoding(const unsigned char* bytes, size_t length);
 // Decodes 'count' bytes into 'out', which has room for 'count' units; returns the units
 // written. An odd last byte of UTF-16 stands for itself.
 size_t DecodeTextBytes(const TextEncoding& encoding, const unsigned char* bytes, size_t count, wchar_t* out);
+// Opens the existing file 'path' with 'access' (reading; files are changed only through
+// the file writer, base/file_writer.h). Returns nullptr on failure.
 HANDLE OpenFileForAccess(const wchar_t* path, DWORD access);
 wchar_t* ReadTextFile(const wchar_t* path, DWORD* byteCount);
 void* ReadFileBytes(const wchar_t* path, DWORD* byteCount, void* buffer);
-DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, bool append);
-
-// folders.cpp
-DWORD CreatePathDirectories(wchar_t* path);
-// Creates the folder 'path' (a final '\' is allowed); its missing parents are made only
-// when it cannot be made without them, so a folder whose parent is there costs one call.
-// A failure is left for the writes into the folder to report.
-void CreateFolderMakingParents(wchar_t* path);
-// Creates the file 'path' for writing ('creation': CREATE_ALWAYS empties a file that is
-// there, CREATE_NEW fails with ERROR_FILE_EXISTS). Its folders are made only when it
-// cannot be created without them: probing each folder of each file costs more than the
-// write. nullptr on failure, with the platform's error as the last error.
-HANDLE CreateFileMakingFolders(wchar_t* path, DWORD creation = CREATE_ALWAYS);
 
 // identity.cpp
 // What the platform knows a file or folder by, whatever name reached it: short 8.3 names,

@@ -78,16 +78,9 @@ size_t DecodeTextBytes(const TextEncoding& encoding, const unsigned char* bytes,
     return units > 0 ? static_cast<size_t>(units) : 0;
 }
 
-// Opens 'path': write access creates or empties it, read-write opens or creates it, any
-// other access opens an existing file. Returns nullptr on failure.
 HANDLE OpenFileForAccess(const wchar_t* path, DWORD access)
 {
-    DWORD creation = OPEN_EXISTING;
-    if (access == GENERIC_WRITE)
-        creation = CREATE_ALWAYS;
-    else if (access == (GENERIC_READ | GENERIC_WRITE))
-        creation = OPEN_ALWAYS;
-    HANDLE file = CreateFileW(path, access, SHARE_READ, nullptr, creation, 0, nullptr);
+    HANDLE file = CreateFileW(path, access, SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -143,20 +136,4 @@ void* ReadFileBytes(const wchar_t* path, DWORD* byteCount, void* buffer)
         *byteCount = read;
     CloseHandle(file);
     return bytes;
-}
-
-// Writes 'data' to 'path', replacing the file or appending to it. Returns the number of
-// bytes written: 0 when the file cannot be opened.
-DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, bool append)
-{
-    HANDLE file = OpenFileForAccess(path, append ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE);
-    if (!file)
-        return 0;
-    if (append)
-        SetFilePointer(file, 0, nullptr, FILE_END);
-    DWORD written = 0;
-    if (!WriteFile(file, data, byteCount, &written, nullptr))
-        written = 0;
-    CloseHandle(file);
-    return written;
 }

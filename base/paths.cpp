@@ -59,59 +59,6 @@ size_t CopyCollapsingStars(wchar_t* to, const wchar_t* from, size_t count)
     return written;
 }
 
-namespace {
-
-bool IsSeparator(wchar_t unit)
-{
-    return unit == L'\\' || unit == L'/';
-}
-
-// Where the part after the root of the full path 'full' begins: after "C:\" or
-// "\\server\share\" (either also behind "\\?\"); nullptr when it starts with no root.
-const wchar_t* SkipRoot(const wchar_t* full)
-{
-    const wchar_t* p = full;
-    bool isShare = false;
-    if (wcsncmp(p, L"\\\\?\\", 4) == 0 || wcsncmp(p, L"\\\\.\\", 4) == 0) {
-        p += 4;
-        isShare = _wcsnicmp(p, L"UNC\\", 4) == 0;
-        if (isShare)
-            p += 4;
-    } else if (IsSeparator(p[0]) && IsSeparator(p[1])) {
-        p += 2;
-        isShare = true;
-    }
-    if (!isShare)
-        return p[0] && p[1] == L':' ? p + 2 + (IsSeparator(p[2]) ? 1 : 0) : nullptr;
-    for (int part = 0; part < 2 && *p; ++part) {        // the server, then the share
-        const wchar_t* separator = wcschr(p, L'\\');
-        p = separator ? separator + 1 : p + wcslen(p);
-    }
-    return p;
-}
-
-bool IsRootByName(const wchar_t* full)
-{
-    const wchar_t* rest = SkipRoot(full);
-    return rest && !rest[wcsspn(rest, L"\\")];
-}
-
-} // namespace
-
-bool ReachesIntoRoot(const wchar_t* name)
-{
-    if (IsSeparator(name[0]) && !IsSeparator(name[1]))
-        return true;
-    wchar_t full[MAX_PATH_CHARS];
-    DWORD length = GetFullPathNameW(name, MAX_PATH_CHARS, full, nullptr);
-    if (!length || length >= MAX_PATH_CHARS)
-        return true;                    // what cannot be resolved cannot be shown to be safe
-    wchar_t* last = wcsrchr(full, L'\\');
-    if (last && wcspbrk(last + 1, L"*?"))
-        last[1] = 0;                    // the folder the pattern lies in, its backslash kept
-    return IsRootByName(full) || IsVolumeRoot(full);
-}
-
 // Calls 'visitor' for every entry of 'folder' that the platform matches with 'pattern',
 // files and folders alike, until one returns E_ABORT. Returns the last visitor's result,
 // or 2 when nothing matched (or the search text would not fit).

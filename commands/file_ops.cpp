@@ -1,17 +1,18 @@
 #include "commands/commands.h"
-#include <shellapi.h>
-#include <cstdlib>
+#include "base/file_writer.h"
 
 namespace {
 
 constexpr size_t ANSI_TEXT_BYTES = 1024;
-constexpr FILEOP_FLAGS DELETE_FLAGS = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;   // 0x0214
+constexpr DWORD COPY_CHUNK_BYTES = 64 * 1024;
+// A copy replaces a read-only target (it loses the bit) and leaves no half-written new
+// file; a target that is the source itself is left as it is.
+constexpr FileOutputRules COPY_RULES = {.replacesReadOnly = true, .removesIncomplete = true};
 
 // Deletes the NUL-separated names from 'list' up to 'end' (the argument's terminator, or
-// an earlier double NUL). The names go to the shell with runs of '*' collapsed, and each is
-// judged in that short form; when any reaches into a root nothing is deleted (E_INVALIDARG).
-// The shell wants one more NUL after the last name; it goes into a copy, because the
-// terminator may be the line buffer's last unit.
+// an earlier double NUL). The names go to the writer with runs of '*' collapsed, and each
+// is judged in that short form. The writer wants one more NUL after the last name; it goes
+// into a copy, because the terminator may be the line buffer's last unit.
 DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
 {
     wchar_t names[LINE_BUFFER_CHARS + 1];
@@ -20,14 +21,7 @@ DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
         return ERROR_FILENAME_EXCED_RANGE;
     units = CopyCollapsingStars(names, list, units);
     names[units] = 0;
-    for (const wchar_t* name = names; *name; name += wcslen(name) + 1)
-        if (ReachesIntoRoot(name))
-            return static_cast<DWORD>(E_INVALIDARG);
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = names;
-    operation.fFlags = DELETE_FLAGS;
-    return static_cast<DWORD>(SHFileOperationW(&operation));
+    return DeleteNamedFiles(names);
 }
 
 // Writes 'text' as ANSI bytes or as UTF-16 code units, replacing the file or appending.
@@ -46,141 +40,41 @@ DWORD WriteText(const wchar_t* path, const wchar_t* text, bool append, bool ansi
     return WriteFileBytes(path, data, byteCount, append) ? ERROR_SUCCESS : 1;
 }
 
-constexpr DWORD COPY_CHUNK_BYTES = 64 * 1024;
-constexpr int TEMPORARY_NAME_TRIES = 64;
-
 // Streams 'source' into 'output' in fixed-size chunks, so memory does not grow with the
-// file; a short read is the file's end. 0, or the platform's error of a read or a write.
-DWORD StreamFile(HANDLE source, HANDLE output)
+// file; a short read is the file's end. 0, or the error of a read or a write (or the
+// observer's answer to the progress).
+DWORD StreamFile(HANDLE source, FileOutput& output)
 {
     char chunk[COPY_CHUNK_BYTES];
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr))
             return LastErrorOr(ERROR_READ_FAULT);
-        DWORD written = 0;
-        if (read && (!WriteFile(output, chunk, read, &written, nullptr) || written != read))
-            return LastErrorOr(ERROR_WRITE_FAULT);
+        DWORD result = WriteFileOutput(output, chunk, read);
+        if (result != ERROR_SUCCESS)
+            return result;
         if (read < COPY_CHUNK_BYTES)
             return ERROR_SUCCESS;
     }
 }
 
-// Streams 'source' into the file just created at 'path' and closes it; a copy that fails
-// removes the file rather than leave it half written.
-DWORD FillNewFile(HANDLE source, HANDLE output, const wchar_t* path)
-{
-    DWORD result = StreamFile(source, output);
-    if (!CloseHandle(output) && result == ERROR_SUCCESS)
-        result = LastErrorOr(ERROR_WRITE_FAULT);
-    if (result != ERROR_SUCCESS)
-        DeleteFileW(path);
-    return result;
-}
-
-// Creates a file of a new, unused name in the folder of 'target' and puts its path in
-// 'path'. nullptr with the platform's error when none can be made.
-HANDLE CreateFileBeside(const wchar_t* target, wchar_t (&path)[MAX_PATH_CHARS])
-{
-    const wchar_t* backslash = wcsrchr(target, L'\\');
-    int folderLength = backslash ? static_cast<int>(backslash - target + 1) : 0;
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (int attempt = 0; attempt < TEMPORARY_NAME_TRIES; ++attempt) {
-        if (FAILED(StringCchPrintfW(path, MAX_PATH_CHARS, L"%.*s~vn%04X", folderLength, target,
-                                    (seed + attempt) & 0xFFFF))) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return nullptr;
-        }
-        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
-            return file;
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            return nullptr;
-    }
-    return nullptr;
-}
-
-// Moves the complete copy at 'temporary' over 'target'. A read-only target loses the bit
-// first (a copy overwrites it) and gets it back when the move fails.
-DWORD MoveOverTarget(const wchar_t* temporary, const wchar_t* target, DWORD targetAttributes)
-{
-    bool isReadOnly = (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (isReadOnly)
-        SetFileAttributesW(target, targetAttributes & ~FILE_ATTRIBUTE_READONLY);
-    if (MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING))
-        return ERROR_SUCCESS;
-    DWORD error = LastErrorOr(ERROR_WRITE_FAULT);
-    if (isReadOnly)
-        SetFileAttributesW(target, targetAttributes);
-    return error;
-}
-
-// What the existing 'target' is: the very file 'source' is open on, a folder, or a file
-// with these attributes. A target that cannot be looked at counts as a plain file.
-struct ExistingTarget {
-    bool isSource;
-    DWORD attributes;
-};
-
-ExistingTarget LookAtTarget(HANDLE source, const wchar_t* target)
-{
-    ExistingTarget found{false, 0};
-    HANDLE other = CreateFileW(target, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (other == INVALID_HANDLE_VALUE)
-        return found;
-    BY_HANDLE_FILE_INFORMATION information;
-    FileIdentity a, b;
-    if (GetFileInformationByHandle(other, &information)) {
-        found.attributes = information.dwFileAttributes;
-        found.isSource = IdentityOfHandle(source, a) && IdentityOfHandle(other, b) && SameIdentity(a, b);
-    }
-    CloseHandle(other);
-    return found;
-}
-
-// Copies over a 'target' that exists without ever leaving it half written: the bytes go
-// to a new file in its folder, which replaces the target once complete; on any failure
-// the new file goes and the target stays as it was. A file copied onto itself is left
-// as it is, read-only bit and all; a folder is not replaced.
-DWORD ReplaceExistingFile(HANDLE source, const wchar_t* target)
-{
-    ExistingTarget existing = LookAtTarget(source, target);
-    if (existing.isSource)
-        return ERROR_SUCCESS;
-    if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return ERROR_ACCESS_DENIED;
-    wchar_t temporary[MAX_PATH_CHARS];
-    HANDLE output = CreateFileBeside(target, temporary);
-    if (!output)
-        return LastErrorOr(ERROR_CANNOT_MAKE);
-    DWORD result = StreamFile(source, output);
-    if (!CloseHandle(output) && result == ERROR_SUCCESS)
-        result = LastErrorOr(ERROR_WRITE_FAULT);
-    if (result == ERROR_SUCCESS)
-        result = MoveOverTarget(temporary, target, existing.attributes);
-    if (result != ERROR_SUCCESS)
-        DeleteFileW(temporary);
-    return result;
-}
-
 // Copies one file's bytes to 'target' (attributes and times are not carried over; a
 // read-only target is overwritten). A new target is written directly, an existing one
-// replaced only by a complete copy. A source that cannot be opened gives E_OUTOFMEMORY,
-// as when it could not be read into memory.
-DWORD CopyFileBytes(const wchar_t* source, wchar_t* target)
+// replaced only by a complete copy; a copy onto the source itself changes nothing. A
+// source that cannot be opened gives E_OUTOFMEMORY, as when it could not be read into
+// memory.
+DWORD CopyFileBytes(const wchar_t* source, const wchar_t* target)
 {
     HANDLE input = OpenFileForAccess(source, GENERIC_READ);
     if (!input)
         return static_cast<DWORD>(E_OUTOFMEMORY);
-    DWORD result;
-    HANDLE output = CreateFileMakingFolders(target, CREATE_NEW);
-    if (output)
-        result = FillNewFile(input, output, target);
-    else if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
-        result = ReplaceExistingFile(input, target);
-    else
-        result = LastErrorOr(ERROR_OPEN_FAILED);
+    FileOutputRules rules = COPY_RULES;
+    rules.source = input;
+    FileOutput output;
+    DWORD result = OpenFileOutput(output, target, rules);
+    if (result == ERROR_SUCCESS && output.handle)
+        result = StreamFile(input, output);
+    result = FinishFileOutput(output, result);
     CloseHandle(input);
     return result;
 }
@@ -191,6 +85,7 @@ struct CopyRequest {
     bool targetKnown;                       // the folder exists; its identity and listed name follow
     FileIdentity target;
     wchar_t targetName[MAX_PATH_CHARS];     // empty for a volume's root: any folder may be it
+    DWORD stopped;                          // the observer's Stop, which ends the walk
 };
 
 // The target of an entry 'relative' below the walk's first folder: below a destination
@@ -210,11 +105,15 @@ struct CopyRequest {
 
 DWORD CopyMatchingFile(void* userData, const WalkEntry& entry)
 {
-    const auto& request = *static_cast<const CopyRequest*>(userData);
+    auto& request = *static_cast<CopyRequest*>(userData);
     wchar_t target[MAX_PATH_CHARS];
     if (!ComposeDestination(target, request.destination, entry, false))
         return ERROR_FILENAME_EXCED_RANGE;
-    return CopyFileBytes(entry.path, target);
+    DWORD result = CopyFileBytes(entry.path, target);
+    if (result != ERROR_CANCELLED)
+        return result;
+    request.stopped = result;
+    return static_cast<DWORD>(E_ABORT);
 }
 
 // True when the folder 'entry' is the copy's own target, whatever names reach the two. The
@@ -255,17 +154,19 @@ DWORD CopyFolder(void* userData, const WalkEntry& entry)
 }
 
 // "[!]folder\pattern>destination" ("=>" alike). '!' searches every subfolder and filters
-// file names with the case-sensitive pattern. The last entry's result is the result.
+// file names with the case-sensitive pattern. The last entry's result is the result, or
+// the observer's Stop, which ends the copy.
 DWORD CopyFiles(wchar_t* source, const wchar_t* destination, bool recursive)
 {
     size_t length = wcslen(destination);
-    CopyRequest request{destination, recursive && length && destination[length - 1] == L'\\', false, {}, {}};
+    CopyRequest request{destination, recursive && length && destination[length - 1] == L'\\', false, {}, {}, 0};
     wchar_t* folder = recursive ? source + 1 : source;
     const wchar_t* pattern = SplitLastComponent(folder);
     if (!*pattern)
         pattern = L"*";
     FileWalk walk{CopyMatchingFile, CopyFolder, &request, ERROR_FILENAME_EXCED_RANGE};
-    return WalkFiles(walk, folder, pattern, recursive);
+    DWORD result = WalkFiles(walk, folder, pattern, recursive);
+    return request.stopped ? request.stopped : result;
 }
 
 // Finds the first operator of a FILE argument. On the way ';' and "->" become NUL, so that

@@ -1,8 +1,12 @@
 #include "commands/commands.h"
+#include "base/file_writer.h"
 
 namespace {
 
 constexpr size_t SHORTCUT_CHARS = 1024;
+// A shortcut is written whole: an existing one is replaced only by a complete new one,
+// which keeps its hidden, system and archive bits; a read-only one is not replaced.
+constexpr FileOutputRules SHORTCUT_RULES = {.keepsAttributes = true, .removesIncomplete = true};
 
 // Composes "length#command[?icon]": the command is the target, quoted when it holds a
 // blank or when parameters follow; the length counts the command's UTF-16 units only.
@@ -52,7 +56,8 @@ DWORD ComposeShortcutFile(wchar_t* args, char (&bytes)[SHORTCUT_BYTES], DWORD& b
     return ERROR_SUCCESS;
 }
 
-// Writes the shortcut file, creating its folders. E_FAIL when nothing was written.
+// Writes the shortcut file, creating its folders. E_FAIL when it was not written (the
+// observer's Stop stays ERROR_CANCELLED).
 DWORD CreateShortcut(wchar_t* args)
 {
     char bytes[SHORTCUT_BYTES];
@@ -61,5 +66,6 @@ DWORD CreateShortcut(wchar_t* args)
     if (result != ERROR_SUCCESS)
         return result;
     CreatePathDirectories(args);
-    return WriteFileBytes(args, bytes, byteCount, false) ? ERROR_SUCCESS : static_cast<DWORD>(E_FAIL);
+    result = WriteWholeFile(args, bytes, byteCount, SHORTCUT_RULES);
+    return result == ERROR_SUCCESS || result == ERROR_CANCELLED ? result : static_cast<DWORD>(E_FAIL);
 }

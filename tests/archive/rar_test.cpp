@@ -1,4 +1,5 @@
 #include "archive/archive.h"
+#include "base/changes.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -150,6 +151,74 @@ TEST(ExtractRar, ThroughTheScriptLine)
     std::wstring archive = WriteRarFixture(temp, "k.txt|keyword\n");
     EXPECT_EQ(test::Run(L"RARX " + archive + L"," + (temp / L"one")), RAR_END_OF_ARCHIVE);
     EXPECT_EQ(test::ReadBytes(temp / L"one\\k.txt"), "keyword");
+}
+
+// What the observer saw of the library's writes: each target as announced (" there" when
+// it existed already), then "+result" after it.
+struct LibraryWatch {
+    std::wstring seen;
+    DWORD answer = 0;
+    DWORD progressAnswer = 0;
+};
+
+DWORD SeeBefore(void* context, const Change& change)
+{
+    auto& watch = *static_cast<LibraryWatch*>(context);
+    watch.seen += std::wstring(change.path) + (test::Exists(change.path) ? L" there;" : L";");
+    return watch.answer;
+}
+
+void SeeAfter(void* context, const Change&, DWORD result)
+{
+    static_cast<LibraryWatch*>(context)->seen += L"+" + std::to_wstring(result) + L";";
+}
+
+DWORD SeeProgress(void* context, ULONGLONG)
+{
+    return static_cast<LibraryWatch*>(context)->progressAnswer;
+}
+
+struct WatchCase {
+    DWORD answer;
+    DWORD progressAnswer;
+    DWORD result;
+    const wchar_t* seen;        // "$" stands for the destination
+    bool isWritten;
+    int line;
+};
+#define WATCH_CASE(a, p, r, s, w) {a, p, r, s, w, __LINE__}
+
+const WatchCase WATCH_CASES[] = {
+    WATCH_CASE(0, 0, RAR_END_OF_ARCHIVE, L"$\\a.txt;+0;$\\sub\\b.txt;+0;", true),
+    WATCH_CASE(CHANGE_MADE_BY_OBSERVER, 0, RAR_END_OF_ARCHIVE, L"$\\a.txt;$\\sub\\b.txt;", false),  // skipped
+    WATCH_CASE(ERROR_CANCELLED, 0, ERROR_CANCELLED, L"$\\a.txt;", false),                         // refused: the end
+    WATCH_CASE(0, ERROR_CANCELLED, ERROR_CANCELLED, L"$\\a.txt;+21;", false),                      // Stop inside an entry
+};
+
+// Each target the library writes is announced before it is written, under the name the
+// entry gives it below the destination; the observer's answer skips it, refuses it (which
+// ends the extraction) or, through the library's progress, stops it inside the entry.
+TEST(ExtractRar, EachTargetIsAnnouncedBeforeItIsWritten)
+{
+    for (const auto& c : WATCH_CASES) {
+        StandInLibrary library(L"full");
+        test::TempFolder temp;
+        std::wstring archive = WriteRarFixture(temp, "a.txt|alpha\nsub/b.txt|beta\n");
+        std::wstring destination = temp / L"out";
+        LibraryWatch watch;
+        watch.answer = c.answer;
+        watch.progressAnswer = c.progressAnswer;
+        ChangeObserver observer{SeeBefore, SeeAfter, SeeProgress, &watch};
+        const ChangeObserver* previous = SetChangeObserver(&observer);
+        DWORD result = ExtractRar(archive.data(), destination.data());
+        SetChangeObserver(previous);
+        std::wstring seen = c.seen;
+        for (size_t at = seen.find(L'$'); at != std::wstring::npos; at = seen.find(L'$'))
+            seen.replace(at, 1, destination);
+        EXPECT_EQ(result, c.result) << "case at line " << c.line;
+        EXPECT_EQ(watch.seen, seen) << "case at line " << c.line;
+        EXPECT_EQ(test::Exists(destination + L"\\a.txt"), c.isWritten) << "case at line " << c.line;
+    }
 }
 
 } // namespace

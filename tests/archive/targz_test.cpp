@@ -1,4 +1,5 @@
 #include "archive/archive.h"
+#include "base/changes.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -494,6 +495,31 @@ TEST(ExtractTarGz, KnowsEveryFileItWrote)
     EXPECT_EQ(LinkCount(destination + L"\\first"), 2u);
     EXPECT_EQ(LinkCount(destination + L"\\last"), 1u);     // the link keeps the data the name had
     EXPECT_EQ(test::ReadBytes(destination + L"\\f\\999"), "again");
+}
+
+// Stands in for the console's Stop: the first progress report stops the run.
+DWORD StopAtProgress(void*, ULONGLONG)
+{
+    return ERROR_CANCELLED;
+}
+
+// Stop inside a file ends the extraction: a file that was there keeps its content and no
+// later entry is extracted.
+TEST(ExtractTarGz, StopEndsTheExtraction)
+{
+    test::TempFolder temp;
+    test::WriteBytes(temp / L"a.tar", Entry("big.bin", std::string(100000, 'b')) + Entry("later.txt", "l") + END_BLOCKS);
+    std::wstring archive = temp / L"a.tar";
+    std::wstring destination = temp / L"out";
+    CreateDirectoryW(destination.c_str(), nullptr);
+    test::WriteBytes(destination + L"\\big.bin", "old");
+    ChangeObserver stop{nullptr, nullptr, StopAtProgress, nullptr};
+    const ChangeObserver* previous = SetChangeObserver(&stop);
+    DWORD result = ExtractTarGz(archive.data(), destination.data());
+    SetChangeObserver(previous);
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(test::ReadBytes(destination + L"\\big.bin"), "old");
+    ExpectOnlyFiles(temp.path(), PathSet{L"a.tar", L"out\\big.bin"}, __LINE__);
 }
 
 TEST(ExtractTarGz, MissingArchiveCannotBeOpened)

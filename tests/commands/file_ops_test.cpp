@@ -1,10 +1,8 @@
 #include "commands/commands.h"
+#include "base/changes.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
-#include <shellapi.h>
-#include <winioctl.h>
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -89,143 +87,19 @@ TEST(FileDelete, ListsWildcardsAndArrow)
     EXPECT_NE(RunFile(folder / L"never-there.txt"), 0u);
 }
 
-// Stands in for the shell's delete: records each list it is handed and deletes nothing.
-std::wstring deleteLists;
-
-int WINAPI RecordDelete(SHFILEOPSTRUCTW* operation)
-{
-    for (const wchar_t* name = operation->pFrom; *name; name += wcslen(name) + 1)
-        deleteLists += std::wstring(name) + L";";
-    return 0;
-}
-
-struct RootCase {
-    const wchar_t* names;
-    bool refused;
-    int line;
-};
-#define ROOT_CASE(n, r) {n, r, __LINE__}
-
-const RootCase ROOT_CASES[] = {
-    ROOT_CASE(L"C:\\*", true),
-    ROOT_CASE(L"\\*", true),
-    ROOT_CASE(L"\\*.*", true),
-    ROOT_CASE(L"/*", true),
-    ROOT_CASE(L"\\Temp\\*.tmp", true),                  // an empty first component: "%1\Temp" with %1 unset
-    ROOT_CASE(L"C:\\\\*", true),                        // "C:\%1\*" with %1 unset
-    ROOT_CASE(L"C:\\;x.txt", true),                      // the root itself
-    ROOT_CASE(L"C:\\Windows\\..\\*.*", true),
-    ROOT_CASE(L"C:\\?*.*", true),
-    ROOT_CASE(L"\\\\server\\share\\*", true),
-    ROOT_CASE(L"C:\\Temp\\a.txt;\\*", true),             // one such name stops the whole list
-    ROOT_CASE(L"C:\\Temp\\*.tmp", false),
-    ROOT_CASE(L"C:\\pagefile.sys", false),               // one named file in a root
-    ROOT_CASE(L"C:\\Windows", false),
-    ROOT_CASE(L"\\\\server\\share\\old\\*", false),
-};
-
-TEST(FileDelete, NothingIsDeletedStraightFromARoot)
-{
-    test::ImportSwap swap("SHFileOperationW", reinterpret_cast<void*>(&RecordDelete));
-    ASSERT_TRUE(swap.swapped());
-    for (const auto& c : ROOT_CASES) {
-        deleteLists.clear();
-        EXPECT_EQ(RunFile(c.names), c.refused ? static_cast<DWORD>(E_INVALIDARG) : 0u) << "case at line " << c.line;
-        EXPECT_EQ(deleteLists.empty(), c.refused) << "case at line " << c.line;
-    }
-    wchar_t previous[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(L"C:\\");
-    deleteLists.clear();
-    DWORD relative = RunFile(L"*.*");                       // a pattern of the current folder, here a root
-    SetCurrentDirectoryW(previous);
-    EXPECT_EQ(relative, static_cast<DWORD>(E_INVALIDARG));
-    EXPECT_EQ(deleteLists, L"");
-}
-
-// Wine's mount manager request that points a drive letter at a host folder, or removes
-// the letter when no folder follows; Wine's file names do not follow DefineDosDeviceW.
-struct WineUnixDrive {
-    ULONG size, type, fsType;
-    DWORD serial;
-    ULONGLONG unixDevice;
-    WCHAR letter;
-    USHORT mountPointOffset, deviceOffset, labelOffset;
-};
-constexpr DWORD IOCTL_WINE_DEFINE_UNIX_DRIVE =
-    CTL_CODE(0x6d, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-using UnixNameOf = char*(CDECL*)(const wchar_t*);
-
-bool DefineWineDrive(wchar_t letter, const char* unixFolder)
-{
-    char request[sizeof(WineUnixDrive) + MAX_PATH * 4] = {};
-    auto& drive = *reinterpret_cast<WineUnixDrive*>(request);
-    size_t folderBytes = unixFolder ? strlen(unixFolder) + 1 : 0;
-    if (folderBytes > MAX_PATH * 4)
-        return false;
-    ULONG type = unixFolder ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
-    USHORT folderOffset = unixFolder ? sizeof drive : 0;
-    drive = {static_cast<ULONG>(sizeof drive + folderBytes), type, 0, 0, 0, letter, folderOffset, 0, 0};
-    memcpy(request + sizeof drive, unixFolder ? unixFolder : "", folderBytes);
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD returned = 0;
-    bool done = manager != INVALID_HANDLE_VALUE && DeviceIoControl(manager, IOCTL_WINE_DEFINE_UNIX_DRIVE, request,
-                                                                   drive.size, nullptr, 0, &returned, nullptr);
-    if (manager != INVALID_HANDLE_VALUE)
-        CloseHandle(manager);
-    return done;
-}
-
-// A free drive letter pointing at 'folder' while the object lives, so that a test reaches
-// a drive's root without touching a real drive. 'letter' is 0 when none could be made.
-struct TestDrive {
-    wchar_t letter = 0;
-    UnixNameOf unixNameOf = reinterpret_cast<UnixNameOf>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-
-    explicit TestDrive(const std::wstring& folder)
-    {
-        for (wchar_t free = L'M'; free <= L'Y' && !letter; ++free)
-            if (!(GetLogicalDrives() & (1u << (free - L'A'))))
-                letter = free;
-        wchar_t device[] = {letter, L':', 0};
-        char* unixFolder = unixNameOf && letter ? unixNameOf(folder.c_str()) : nullptr;
-        bool mapped = unixNameOf ? unixFolder && DefineWineDrive(letter, unixFolder)
-                                 : letter && DefineDosDeviceW(0, device, folder.c_str());
-        HeapFree(GetProcessHeap(), 0, unixFolder);
-        if (!mapped)
-            letter = 0;
-    }
-    ~TestDrive()
-    {
-        wchar_t device[] = {letter, L':', 0};
-        if (letter && unixNameOf)
-            DefineWineDrive(letter, nullptr);
-        else if (letter)
-            DefineDosDeviceW(DDD_REMOVE_DEFINITION, device, nullptr);
-    }
-    TestDrive(const TestDrive&) = delete;
-    TestDrive& operator=(const TestDrive&) = delete;
-    std::wstring root() const { return {letter, L':', L'\\'}; }
-};
-
-// A drive letter standing for a test folder: every name of that drive's root is refused,
-// however long its run of '*' and whether the drive is reached by its letter, by the
-// folder's own name or as the current folder; a delete below the root still works.
-TEST(FileDelete, NoNameOfADriveRootIsDeletedFrom)
+// The names go to the writer with runs of '*' collapsed: a pattern of a drive's root is
+// refused however long its run (beyond 260 units until collapsed), by the letter or as the
+// current folder; a delete below the root still works.
+TEST(FileDelete, RunsOfStarsAreJudgedCollapsed)
 {
     test::TempFolder folder;
     test::WriteBytes(folder / L"keep.txt", "x");
     CreateDirectoryW((folder / L"sub").c_str(), nullptr);
     test::WriteBytes(folder / L"sub\\gone.tmp", "x");
-    TestDrive drive(folder.path());
+    test::TestDrive drive(folder.path());
     ASSERT_NE(drive.letter, 0);
-    ASSERT_TRUE(test::Exists(drive.root() + L"keep.txt"));
     const DWORD refused = static_cast<DWORD>(E_INVALIDARG);
-    EXPECT_EQ(RunFile(drive.root() + std::wstring(257, L'*')), refused);      // beyond 260 units until collapsed
-    EXPECT_EQ(RunFile(drive.root() + L"sub\\" + std::wstring(300, L'a') + L"\\*"), refused);   // cannot be resolved
-    EXPECT_EQ(RunFile(folder / L"*"), refused);                                 // the drive's root by its other name
+    EXPECT_EQ(RunFile(drive.root() + std::wstring(257, L'*')), refused);
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(drive.root().c_str());
@@ -233,7 +107,7 @@ TEST(FileDelete, NoNameOfADriveRootIsDeletedFrom)
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(relative, refused);
     EXPECT_TRUE(test::Exists(folder / L"keep.txt"));
-    EXPECT_EQ(RunFile(drive.root() + L"sub\\*.tmp"), 0u);
+    EXPECT_EQ(RunFile(drive.root() + L"sub\\**.tmp"), 0u);
     EXPECT_FALSE(test::Exists(folder / L"sub\\gone.tmp"));
 }
 
@@ -352,7 +226,7 @@ TEST(FileCopy, RecursiveCopyIntoItsOwnSourceCopiesOnce)
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
     RunFile(L"!" + folder.path() + L"\\*>" + folder / L"sub\\..\\BACKUP\\");    // the same folder, written otherwise
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
-    TestDrive drive(folder.path());
+    test::TestDrive drive(folder.path());
     ASSERT_NE(drive.letter, 0);
     RunFile(L"!" + drive.root() + L"*>" + folder / L"Backup\\");                 // the source through a drive letter
     EXPECT_FALSE(test::Exists(folder / L"Backup\\Backup"));
@@ -435,6 +309,31 @@ TEST(FileCopy, FailedCopyKeepsTheOldTarget)
     EXPECT_EQ(test::ReadBytes(folder / L"old.bin").size(), 3u);
     EXPECT_TRUE(IsReadOnly(folder / L"old.bin"));
     EXPECT_EQ(NamesIn(folder), (std::vector<std::wstring>{L"old.bin", L"src.bin"}));
+}
+
+// Stands in for the console's Stop: the first progress report inside a file stops the run.
+DWORD StopAtProgress(void* context, ULONGLONG)
+{
+    ++*static_cast<int*>(context);
+    return ERROR_CANCELLED;
+}
+
+// Stop inside a file ends the copy: that file is not left half written, no later file is
+// copied, and the result says it was stopped.
+TEST(FileCopy, StopEndsTheCopy)
+{
+    test::TempFolder folder;
+    CreateDirectoryW((folder / L"src").c_str(), nullptr);
+    for (const wchar_t* name : {L"src\\a.bin", L"src\\b.bin"})
+        test::WriteBytes(folder / name, std::string(100000, 'x'));
+    int reports = 0;
+    ChangeObserver stop{nullptr, nullptr, StopAtProgress, &reports};
+    const ChangeObserver* previous = SetChangeObserver(&stop);
+    DWORD result = RunFile(folder / L"src\\*.bin>" + folder / L"dst\\");
+    SetChangeObserver(previous);
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(PlatformOrder(folder / L"dst\\*").size() <= 2u);      // "." and ".." at most
 }
 
 TEST(FileCopy, FailuresHaveCodes)

@@ -54,6 +54,29 @@ TEST(Shortcut, CreatesFoldersAndReplacesOldShortcut)
     EXPECT_EQ(test::ReadBytes(path), "8#\\new.exe");
 }
 
+// An existing shortcut is replaced only by a complete new one beside it, which keeps its
+// hidden bit; a read-only one is not replaced. Nothing is left beside either.
+TEST(Shortcut, ReplacementKeepsHiddenAndSparesReadOnly)
+{
+    test::TempFolder folder;
+    std::wstring hidden = folder / L"hidden.lnk", locked = folder / L"locked.lnk";
+    test::WriteBytes(hidden, "old");
+    test::WriteBytes(locked, "old");
+    SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(test::Run(L"LINK " + hidden + L",\\a.exe"), 0u);
+    EXPECT_EQ(test::ReadBytes(hidden), "6#\\a.exe");
+    EXPECT_NE(GetFileAttributesW(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(test::Run(L"LINK " + locked + L",\\a.exe"), static_cast<DWORD>(E_FAIL));
+    EXPECT_EQ(test::ReadBytes(locked), "old");
+    SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder / L"~*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+
 TEST(Shortcut, FailuresGiveEFail)
 {
     test::TempFolder folder;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <shellapi.h>
 #include <rpc.h>
+#include <winioctl.h>
 
 namespace test {
 
@@ -137,6 +138,74 @@ ImportSwap::~ImportSwap()
 {
     if (slot_)
         WriteSlot(slot_, original_);
+}
+
+namespace {
+
+// Wine's mount manager request that points a drive letter at a host folder, or removes
+// the letter when no folder follows; Wine's file names do not follow DefineDosDeviceW.
+struct WineUnixDrive {
+    ULONG size, type, fsType;
+    DWORD serial;
+    ULONGLONG unixDevice;
+    WCHAR letter;
+    USHORT mountPointOffset, deviceOffset, labelOffset;
+};
+constexpr DWORD IOCTL_WINE_DEFINE_UNIX_DRIVE =
+    CTL_CODE(0x6d, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+using UnixNameOf = char*(CDECL*)(const wchar_t*);
+
+UnixNameOf WineUnixNameOf()
+{
+    return reinterpret_cast<UnixNameOf>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+}
+
+bool DefineWineDrive(wchar_t letter, const char* unixFolder)
+{
+    char request[sizeof(WineUnixDrive) + MAX_PATH * 4] = {};
+    auto& drive = *reinterpret_cast<WineUnixDrive*>(request);
+    size_t folderBytes = unixFolder ? strlen(unixFolder) + 1 : 0;
+    if (folderBytes > MAX_PATH * 4)
+        return false;
+    ULONG type = unixFolder ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+    USHORT folderOffset = unixFolder ? sizeof drive : 0;
+    drive = {static_cast<ULONG>(sizeof drive + folderBytes), type, 0, 0, 0, letter, folderOffset, 0, 0};
+    memcpy(request + sizeof drive, unixFolder ? unixFolder : "", folderBytes);
+    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD returned = 0;
+    bool done = manager != INVALID_HANDLE_VALUE && DeviceIoControl(manager, IOCTL_WINE_DEFINE_UNIX_DRIVE, request,
+                                                                   drive.size, nullptr, 0, &returned, nullptr);
+    if (manager != INVALID_HANDLE_VALUE)
+        CloseHandle(manager);
+    return done;
+}
+
+} // namespace
+
+TestDrive::TestDrive(const std::wstring& folder)
+{
+    for (wchar_t free = L'M'; free <= L'Y' && !letter; ++free)
+        if (!(GetLogicalDrives() & (1u << (free - L'A'))))
+            letter = free;
+    wchar_t device[] = {letter, L':', 0};
+    UnixNameOf unixNameOf = WineUnixNameOf();
+    char* unixFolder = unixNameOf && letter ? unixNameOf(folder.c_str()) : nullptr;
+    bool mapped = unixNameOf ? unixFolder && DefineWineDrive(letter, unixFolder)
+                             : letter && DefineDosDeviceW(0, device, folder.c_str());
+    HeapFree(GetProcessHeap(), 0, unixFolder);
+    if (!mapped)
+        letter = 0;
+}
+
+TestDrive::~TestDrive()
+{
+    wchar_t device[] = {letter, L':', 0};
+    if (letter && WineUnixNameOf())
+        DefineWineDrive(letter, nullptr);
+    else if (letter)
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION, device, nullptr);
 }
 
 std::wstring ProgramFolder()

@@ -88,6 +88,18 @@ bool Eventually(Check check, DWORD timeoutMs = 20000)
     return check();
 }
 
+// A free drive letter pointing at 'folder' while the object lives, so that a test reaches
+// a drive's root without touching a real drive. 'letter' is 0 when none could be made.
+class TestDrive {
+public:
+    explicit TestDrive(const std::wstring& folder);
+    ~TestDrive();
+    TestDrive(const TestDrive&) = delete;
+    TestDrive& operator=(const TestDrive&) = delete;
+    std::wstring root() const { return {letter, L':', L'\\'}; }
+    wchar_t letter = 0;
+};
+
 // Waits up to 'timeoutMs' for a visible top-level window of 'processId' (0: of any
 // process) with that class and title (nullptr: any); nullptr when none shows.
 HWND WaitForWindow(DWORD processId, const wchar_t* windowClass, const wchar_t* title, DWORD timeoutMs = 20000);

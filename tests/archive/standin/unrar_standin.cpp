@@ -4,6 +4,8 @@
 // Fixture: the line "STANDIN-RAR", then one line per entry, "name|content" (UTF-8). An
 // entry whose name starts with '!' fails to extract with ERAR_BAD_DATA.
 // Every call is appended to the UTF-8 log named by VARNOLT_UNRAR_LOG, one line per call.
+// An entry's content goes to the caller's callback (UCM_PROCESSDATA) before it is written;
+// a callback that answers -1 ends the entry with ERAR_UNKNOWN.
 // Built twice: complete, and without RARProcessFileW (STANDIN_WITHOUT_PROCESS_FILE).
 #include "archive/unrar_records.h"
 #include <windows.h>
@@ -17,7 +19,11 @@ constexpr int ERAR_BAD_DATA = 12;
 constexpr int ERAR_BAD_ARCHIVE = 13;
 constexpr int ERAR_EOPEN = 15;
 constexpr int ERAR_ECREATE = 16;
+constexpr int ERAR_UNKNOWN = 21;
 constexpr int RAR_EXTRACT = 2;
+constexpr UINT UCM_PROCESSDATA = 1;
+
+using Callback = int(CALLBACK*)(UINT message, LPARAM userData, LPARAM first, LPARAM second);
 constexpr char MAGIC[] = "STANDIN-RAR\n";
 constexpr DWORD FIXTURE_LIMIT = 65536;
 
@@ -27,6 +33,8 @@ struct StandInArchive {
     DWORD cursor;
     char name[260];
     char content[4096];
+    Callback callback;
+    LPARAM userData;
 };
 
 void Log(const char* format, ...)
@@ -121,6 +129,8 @@ __declspec(dllexport) HANDLE WINAPI RAROpenArchiveEx(RAROpenArchiveDataEx* reque
         request->OpenResult = ERAR_BAD_ARCHIVE;
     } else {
         archive->cursor = sizeof MAGIC - 1;
+        archive->callback = reinterpret_cast<Callback>(request->Callback);
+        archive->userData = request->UserData;
         request->OpenResult = 0;
         return archive;
     }
@@ -151,7 +161,13 @@ __declspec(dllexport) int WINAPI RARProcessFileW(HANDLE handle, int operation, w
     Log("process|%d|%s|%s|%s\n", operation, folder ? folderText : "(null)", name ? "name" : "no-name", archive->name);
     if (archive->name[0] == '!')
         return ERAR_BAD_DATA;
-    return operation == RAR_EXTRACT ? WriteEntry(*archive, folder ? folder : L"") : 0;
+    if (operation != RAR_EXTRACT)
+        return 0;
+    auto length = static_cast<LPARAM>(strlen(archive->content));
+    if (archive->callback &&
+        archive->callback(UCM_PROCESSDATA, archive->userData, reinterpret_cast<LPARAM>(archive->content), length) == -1)
+        return ERAR_UNKNOWN;
+    return WriteEntry(*archive, folder ? folder : L"");
 }
 #endif
 
