@@ -122,9 +122,12 @@ DWORD SetRegistryValue(const RegistryKey& key, const wchar_t* name, DWORD type, 
     Change change{ChangeKind::SetValue, key.root, key.path, name, type, data, size};
     bool madeByObserver;
     DWORD result = AskBefore(change, madeByObserver);
-    if (result == ERROR_SUCCESS && !madeByObserver)
-        result = target ? Finish(change, RegSetValueExW(target, name, 0, type, static_cast<const BYTE*>(data), size))
-                        : Finish(change, ERROR_FILE_NOT_FOUND);    // its key was left to the observer and is not there
+    if (result == ERROR_SUCCESS && !madeByObserver) {
+        // A key that the observer made itself and that is not there cannot take the value.
+        LSTATUS status = target ? RegSetValueExW(target, name, 0, type, static_cast<const BYTE*>(data), size)
+                                : ERROR_FILE_NOT_FOUND;
+        result = Finish(change, status);
+    }
     if (created)
         RegCloseKey(created);
     return result;

@@ -16,8 +16,9 @@ struct RegistryKey {
 };
 // What a delete that would reach a root gives (E_INVALIDARG).
 constexpr DWORD RESULT_REGISTRY_ROOT = 0x80070057;
-// Opens the key, creating it and its missing parents, with 'access'; '*key' is nullptr on
-// failure. The caller closes the key.
+// Opens the key, creating it and its missing parents, with 'access'; the caller closes it.
+// '*key' is nullptr on failure, and when the observer made the key itself and there is no
+// such key to open (a trial run): the writes into it then name it by root and path.
 [[nodiscard]] DWORD CreateRegistryKey(HKEY root, const wchar_t* path, REGSAM access, HKEY* key);
 // Stores a value ('name' nullptr or "": the default value). Without an open key the key is
 // created (KEY_SET_VALUE) for the write and closed again.
