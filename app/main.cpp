@@ -4,6 +4,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
     InitializeProgram(instance);
     InstallScriptLanguage(&VARNOLT_LANGUAGE);
+    InstallConfigurationProcessor(VARNOLT_CONFIGURATION_PROCESSOR);
     SetLogSink(TraceSinkFromEnvironment());
     SetDocumentSink(TraceDocumentSinkFromEnvironment());      // documents reach the trace, never the console log
     return static_cast<int>(RunCommandLine(commandLine));

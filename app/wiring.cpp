@@ -1,5 +1,6 @@
 // The script language as Varnolt ships it: every keyword with its handler, every file
-// extension with its action. A new keyword or extension is one row here.
+// extension with its action, and the family behind the configuration manager. A new
+// keyword or extension is one row here.
 #include "app/app.h"
 #include "archive/archive.h"
 #include "commands/commands.h"
@@ -109,3 +110,5 @@ const ScriptLanguage VARNOLT_LANGUAGE = {
     KEYWORD_TABLE, ARRAYSIZE(KEYWORD_TABLE), CommandOpenFiles, EXTENSION_TABLE, ARRAYSIZE(EXTENSION_TABLE),
     ImportRegistryText, ImportRegistryFile,
 };
+
+const ConfigurationProcessor VARNOLT_CONFIGURATION_PROCESSOR = ProcessProvisioningDocument;

@@ -50,6 +50,10 @@ int HexDigitValue(wchar_t digit);
 // saturated 2147483647, so that every 32-bit value can be written. Negative numbers stay
 // negative (for a pointer-sized argument they widen with their sign).
 long long ReadDecimalNumber(const wchar_t* text);
+// Reads a text that is a decimal number and nothing else: an optional sign, then ASCII
+// digits to its end (no blanks). False for any other text, and for a number outside
+// 'lowest'..'highest'; 'number' is set only on success.
+bool ReadWholeDecimalNumber(const wchar_t* text, long long lowest, long long highest, long long& number);
 
 // paths.cpp
 using FileVisitor = DWORD (*)(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found);
@@ -148,14 +152,3 @@ extern const RegistryRoot RegistryRoots[REGISTRY_ROOT_COUNT];
 // and moves 'position' past it. Returns nullptr, with 'position' unchanged, when none does.
 HKEY ParseRegistryRoot(const wchar_t*& position);
 HKEY ParseRegistryRoot(wchar_t*& position);
-// What a delete that would reach a root gives (E_INVALIDARG).
-constexpr DWORD RESULT_REGISTRY_ROOT = 0x80070057;
-// Whether the key 'path' below 'root' may be deleted with everything below it. Decided by
-// the key itself, not by how it is written: a root, a loaded hive's root (HKU\<SID>,
-// HKU\<SID>_Classes, HKLM\Software, ...) or the class data behind HKCR, by any name that
-// reaches it, gives RESULT_REGISTRY_ROOT before anything is changed. A key that cannot be
-// opened gives the registry's error (2 when it is not there); otherwise 0.
-[[nodiscard]] DWORD CheckRegistryKeyDelete(HKEY root, const wchar_t* path);
-// Deletes the key 'path' below 'root' with everything below it once CheckRegistryKeyDelete
-// allows it; its refusal, or the registry's result.
-[[nodiscard]] DWORD DeleteRegistryTree(HKEY root, const wchar_t* path);

@@ -1,5 +1,6 @@
 #include "base/base.h"
 #include <cstdlib>
+#include <cwchar>
 
 // Only ASCII a-z fold: keywords and type markers are ASCII, and other letters must not match.
 bool CharEqualsNoCase(wchar_t a, wchar_t b)
@@ -86,4 +87,17 @@ long long ReadDecimalNumber(const wchar_t* text)
     if (wide >= LOWEST_UNSIGNED_ONLY && wide <= HIGHEST_UNSIGNED)
         return wide;
     return _wtol(text);
+}
+
+bool ReadWholeDecimalNumber(const wchar_t* text, long long lowest, long long highest, long long& number)
+{
+    const wchar_t* digits = text + (*text == L'-' || *text == L'+' ? 1 : 0);
+    size_t count = wcsspn(digits, L"0123456789");
+    if (!count || digits[count])
+        return false;
+    long long value = _wcstoi64(text, nullptr, 10);     // saturates, which no range holds
+    if (value < lowest || value > highest)
+        return false;
+    number = value;
+    return true;
 }

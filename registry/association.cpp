@@ -14,7 +14,7 @@ DWORD WriteClassDefault(const wchar_t* path, const wchar_t* text)
     DWORD result = CreateRegistryKey(HKEY_CLASSES_ROOT, path, KEY_ALL_ACCESS, &key);
     if (result != ERROR_SUCCESS)
         return result;
-    result = WriteRegistryString(key, nullptr, text);
+    result = WriteRegistryString({HKEY_CLASSES_ROOT, path, key}, nullptr, text);
     CloseRegistryKey(key);
     return result;
 }

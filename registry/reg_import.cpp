@@ -19,7 +19,9 @@ struct CookedLine {
 
 struct ImportState {
     CookedLine line;
-    HKEY currentKey;
+    HKEY currentRoot;       // nullptr while no key is current
+    CookedLine currentPath; // the current key below its root, as the registry writer names it
+    HKEY currentKey;        // that key, open; nullptr when the writer's observer made it
     bool keyFailed;         // the last key line named a key the registry would not open
     RegistryFormat format;
 };
@@ -36,6 +38,12 @@ const wchar_t* SkipToLineBreak(const wchar_t* text)
     while (*text && !IsLineBreak(*text))
         ++text;
     return text;
+}
+
+// An empty line with room to grow; its text is nullptr without memory.
+CookedLine NewCookedLine()
+{
+    return {static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY};
 }
 
 // Appends 'count' units and leaves room for a terminator behind them.
@@ -205,7 +213,7 @@ LineKind ClassifyLine(const ImportState& state)
         return LineKind::Comment;
     case L'@':
     case QUOTE_MARKER:
-        if (state.currentKey)
+        if (state.currentRoot)
             return LineKind::Value;
         return state.keyFailed ? LineKind::UnderFailedKey : LineKind::Foreign;
     default:
@@ -238,6 +246,7 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
 {
     CloseRegistryKey(state.currentKey);
     state.currentKey = nullptr;
+    state.currentRoot = nullptr;
     state.keyFailed = false;
     if (state.line.length < 2)
         return ERROR_SUCCESS;
@@ -253,15 +262,33 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
         DWORD result = DeleteRegistryTree(root, keyText);
         return result == RESULT_REGISTRY_ROOT ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
     }
+    state.currentPath.length = 0;
+    if (!AppendCooked(state.currentPath, keyText, wcslen(keyText) + 1)) {
+        state.keyFailed = true;
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
     DWORD result = CreateRegistryKey(root, keyText, KEY_ALL_ACCESS, &state.currentKey);
     state.keyFailed = result != ERROR_SUCCESS;
+    if (!state.keyFailed)
+        state.currentRoot = root;
     return result;
 }
 
-[[nodiscard]] DWORD StoreValue(HKEY key, const wchar_t* name, DWORD type, const void* data, size_t bytes)
+void EndImport(ImportState& state)
 {
-    return static_cast<DWORD>(
-        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(bytes)));
+    CloseRegistryKey(state.currentKey);
+    free(state.line.text);
+    free(state.currentPath.text);
+}
+
+RegistryKey CurrentKey(const ImportState& state)
+{
+    return {state.currentRoot, state.currentPath.text, state.currentKey};
+}
+
+[[nodiscard]] DWORD StoreValue(const ImportState& state, const wchar_t* name, DWORD type, const void* data, size_t bytes)
+{
+    return SetRegistryValue(CurrentKey(state), name, type, data, static_cast<DWORD>(bytes));
 }
 
 // Each store gets the text right after its marker and returns the registry's result.
@@ -270,7 +297,7 @@ using ValueStore = DWORD (*)(const ImportState& state, const wchar_t* name, wcha
 DWORD StoreDword(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     DWORD number = ReadHexNumber(SkipBlanks(afterMarker));
-    return StoreValue(state.currentKey, name, REG_DWORD, &number, sizeof number);
+    return StoreValue(state, name, REG_DWORD, &number, sizeof number);
 }
 
 // Data written for Unicode devices: a zero byte after each character, and two at the end.
@@ -286,7 +313,7 @@ bool IsUtf16Text(const BYTE* bytes, DWORD count)
 
 // Stores 8-bit text as the UTF-16 of the ANSI code page, with a terminator behind it
 // (stored when the bytes end with one).
-DWORD StoreAnsiText(HKEY key, const wchar_t* name, DWORD type, const BYTE* bytes, DWORD count)
+DWORD StoreAnsiText(const ImportState& state, const wchar_t* name, DWORD type, const BYTE* bytes, DWORD count)
 {
     if (count > static_cast<DWORD>(INT_MAX))
         return ERROR_INVALID_DATA;
@@ -297,7 +324,7 @@ DWORD StoreAnsiText(HKEY key, const wchar_t* name, DWORD type, const BYTE* bytes
         return ERROR_NOT_ENOUGH_MEMORY;
     units = count ? MultiByteToWideChar(CP_ACP, 0, ansi, static_cast<int>(count), wide, units) : 0;
     wide[units] = 0;
-    DWORD result = StoreValue(key, name, type, wide, static_cast<size_t>(units) * sizeof(wchar_t));
+    DWORD result = StoreValue(state, name, type, wide, static_cast<size_t>(units) * sizeof(wchar_t));
     free(wide);
     return result;
 }
@@ -320,8 +347,8 @@ DWORD StoreHex(const ImportState& state, const wchar_t* name, wchar_t* afterMark
     bool ansiText = state.format == RegistryFormat::Regedit4 &&
                     (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
     if (ansiText && count && !IsUtf16Text(bytes, count))
-        return StoreAnsiText(state.currentKey, name, type, bytes, count);
-    return StoreValue(state.currentKey, name, type, bytes, count);
+        return StoreAnsiText(state, name, type, bytes, count);
+    return StoreValue(state, name, type, bytes, count);
 }
 
 // The quoted texts after the marker, each ended by NUL, and one more NUL after the last;
@@ -343,32 +370,32 @@ DWORD StoreMultiString(const ImportState& state, const wchar_t* name, wchar_t* a
         in = reopen ? reopen + 1 : in + wcslen(in);
     }
     *out++ = 0;
-    return StoreValue(state.currentKey, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
+    return StoreValue(state, name, REG_MULTI_SZ, start, (out - start) * sizeof(wchar_t));
 }
 
 // The text between the first two quote markers of 'text', with its terminator.
-DWORD StoreQuotedText(HKEY key, const wchar_t* name, DWORD type, wchar_t* text)
+DWORD StoreQuotedText(const ImportState& state, const wchar_t* name, DWORD type, wchar_t* text)
 {
     wchar_t* open = wcschr(text, QUOTE_MARKER);
     wchar_t* close = open ? wcschr(open + 1, QUOTE_MARKER) : nullptr;
     if (!close)
         return ERROR_SUCCESS;
     *close = 0;
-    return StoreValue(key, name, type, open + 1, (close - open) * sizeof(wchar_t));
+    return StoreValue(state, name, type, open + 1, (close - open) * sizeof(wchar_t));
 }
 
 DWORD StoreMuiText(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
-    return StoreQuotedText(state.currentKey, name, REG_MUI_SZ, afterMarker);
+    return StoreQuotedText(state, name, REG_MUI_SZ, afterMarker);
 }
 
 // Without a marker: "=-" (no quotes) deletes the value, anything else stores the
 // quoted text after the "=" as REG_SZ.
-DWORD StoreTextOrDelete(HKEY key, const wchar_t* name, wchar_t* valueText)
+DWORD StoreTextOrDelete(const ImportState& state, const wchar_t* name, wchar_t* valueText)
 {
     if (valueText[1] == L'-' && !wcschr(valueText, QUOTE_MARKER))
-        return IgnoreMissing(RegDeleteValueW(key, name));
-    return StoreQuotedText(key, name, REG_SZ, valueText);
+        return IgnoreMissing(static_cast<LSTATUS>(DeleteRegistryValue(CurrentKey(state), name)));
+    return StoreQuotedText(state, name, REG_SZ, valueText);
 }
 
 struct TypeMarker {
@@ -409,7 +436,7 @@ const TypeMarker TYPE_MARKERS[] = {
         if (!row.marker[matched])
             return row.store(state, name, data + matched);
     }
-    return StoreTextOrDelete(state.currentKey, name, valueText);
+    return StoreTextOrDelete(state, name, valueText);
 }
 
 } // namespace
@@ -421,12 +448,11 @@ const TypeMarker TYPE_MARKERS[] = {
 // back here forever), else the cursor ends at the end of the text.
 DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor)
 {
-    ImportState state{{static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY},
-                      nullptr, false, format};
-    DWORD result = state.line.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    ImportState state{NewCookedLine(), nullptr, NewCookedLine(), nullptr, false, format};
+    DWORD result = state.line.text && state.currentPath.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     wchar_t* position = text + (SkipRegistryGaps(text) - text);
     wchar_t* firstLine = position;
-    while (state.line.text && *position) {
+    while (state.line.text && state.currentPath.text && *position) {
         wchar_t* lineStart = position;
         const wchar_t* lineEnd = CookLine(lineStart, state.line);
         if (!lineEnd) {
@@ -445,8 +471,7 @@ DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** curso
         case LineKind::Foreign:
             lineResult = ERROR_NOT_REGISTRY_FILE;
             if (cursor) {
-                CloseRegistryKey(state.currentKey);
-                free(state.line.text);
+                EndImport(state);
                 *cursor = lineStart == firstLine ? position : lineStart;
                 return result != ERROR_SUCCESS ? result : lineResult;
             }
@@ -462,8 +487,7 @@ DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** curso
     }
     if (cursor)
         *cursor = position + wcslen(position);
-    CloseRegistryKey(state.currentKey);
-    free(state.line.text);
+    EndImport(state);
     return result;
 }
 

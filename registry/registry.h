@@ -1,11 +1,11 @@
-// The registry layer and REGX, .reg import, file-type association and library registration.
+// The registry layer and REGX, .reg import, provisioning documents, file-type association
+// and library registration. Every change they make goes through the registry writer.
 #pragma once
-#include "base/base.h"
+#include "base/writers.h"
 
 // registry_layer.cpp
-// Opens 'path' below 'parent', creating it and its missing parents; '*key' is nullptr on failure.
-[[nodiscard]] DWORD CreateRegistryKey(HKEY parent, const wchar_t* path, REGSAM access, HKEY* key);
-// The same, for callers that only need the handle: nullptr when the key cannot be opened.
+// Opens 'path' below 'parent', creating it and its missing parents (CreateRegistryKey of the
+// registry writer), for callers that only need the handle: nullptr when it cannot be opened.
 HKEY OpenRegistryKey(HKEY parent, const wchar_t* path, REGSAM access);
 void CloseRegistryKey(HKEY key);
 
@@ -13,8 +13,9 @@ void CloseRegistryKey(HKEY key);
 // buffer always ends as a text; a missing value, or data with no room left for a
 // terminator, read as the empty text (0).
 DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD capacity);
-// Stores 'text' with its terminator as REG_SZ; a nullptr name is the default value.
-[[nodiscard]] DWORD WriteRegistryString(HKEY key, const wchar_t* name, const wchar_t* text);
+// Stores 'text' with its terminator as REG_SZ through the registry writer; a nullptr name
+// is the default value.
+[[nodiscard]] DWORD WriteRegistryString(const RegistryKey& key, const wchar_t* name, const wchar_t* text);
 // The 32-bit value 'name', or 'defaultValue' when it is missing or cannot be read.
 DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue);
 
@@ -71,3 +72,21 @@ constexpr DWORD REG_FILE_PIECE_BYTES = 64 * 1024;
 
 // dll_export.cpp
 [[nodiscard]] DWORD CallDllExport(wchar_t* library, wchar_t* rest);
+
+// provisioning.cpp
+// Why a provisioning document was refused as a whole; nothing of it was applied.
+constexpr HRESULT PROVISIONING_BAD_XML = static_cast<HRESULT>(0x80042009u);           // not well-formed XML
+constexpr HRESULT PROVISIONING_UNKNOWN_PROVIDER = static_cast<HRESULT>(0x80042004u);  // a characteristic other than Registry
+constexpr HRESULT PROVISIONING_OTHER_ROOT = static_cast<HRESULT>(0x8007000Du);        // not a wap-provisioningdoc
+constexpr HRESULT PROVISIONING_UNKNOWN_DATATYPE = static_cast<HRESULT>(0x8007065Eu);
+constexpr HRESULT PROVISIONING_BAD_VALUE = static_cast<HRESULT>(0x8007065Du);         // does not fit its datatype
+constexpr HRESULT PROVISIONING_BAD_KEY_PATH = static_cast<HRESULT>(0x800700A1u);      // unknown root, empty part, too long
+constexpr HRESULT PROVISIONING_UNSUPPORTED = static_cast<HRESULT>(0x80070032u);       // element, attribute or content
+// Applies a wap-provisioningdoc whose characteristics are of type Registry (the program's
+// configuration processor, see platform/platform.h): the whole document is checked first
+// and refused with one of the PROVISIONING_ codes when any part of it is unacceptable;
+// otherwise each item is applied on its own. The result is S_OK, or the first failing
+// item's HRESULT. 'output' (when not nullptr) receives the document echoed back with query
+// answers and an error element at each failed item, or nullptr when it could not be made;
+// the caller releases it with delete[].
+HRESULT ProcessProvisioningDocument(const wchar_t* xml, wchar_t** output);

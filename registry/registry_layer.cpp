@@ -1,14 +1,5 @@
 #include "registry/registry.h"
 
-DWORD CreateRegistryKey(HKEY parent, const wchar_t* path, REGSAM access, HKEY* key)
-{
-    *key = nullptr;
-    LSTATUS result = RegCreateKeyExW(parent, path, 0, nullptr, 0, access, nullptr, key, nullptr);
-    if (result != ERROR_SUCCESS)
-        *key = nullptr;
-    return static_cast<DWORD>(result);
-}
-
 HKEY OpenRegistryKey(HKEY parent, const wchar_t* path, REGSAM access)
 {
     HKEY key;
@@ -46,10 +37,10 @@ DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD c
     return 0;
 }
 
-DWORD WriteRegistryString(HKEY key, const wchar_t* name, const wchar_t* text)
+DWORD WriteRegistryString(const RegistryKey& key, const wchar_t* name, const wchar_t* text)
 {
-    DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-    return static_cast<DWORD>(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size));
+    auto size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    return SetRegistryValue(key, name, REG_SZ, text, size);
 }
 
 DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue)

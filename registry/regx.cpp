@@ -62,20 +62,21 @@ DWORD SetValue(const RegxArgument& parts)
     DWORD result = CreateRegistryKey(parts.root, parts.keyPath, KEY_ALL_ACCESS, &key);
     if (result != ERROR_SUCCESS)
         return result;
+    const RegistryKey target{parts.root, parts.keyPath, key};
     const wchar_t* name = parts.valuePart + 1;
     switch (parts.valuePart[0]) {
     case L'#': {
         DWORD number = static_cast<DWORD>(ReadDecimalNumber(parts.valueText));
-        result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+        result = SetRegistryValue(target, name, REG_DWORD, &number, sizeof number);
         break;
     }
     case L'@': {
         DWORD count = DecodeHexList(parts.valueText);
-        result = RegSetValueExW(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(parts.valueText), count);
+        result = SetRegistryValue(target, name, REG_BINARY, parts.valueText, count);
         break;
     }
     default:
-        result = WriteRegistryString(key, parts.valuePart, parts.valueText);
+        result = WriteRegistryString(target, parts.valuePart, parts.valueText);
         break;
     }
     CloseRegistryKey(key);
@@ -112,7 +113,7 @@ DWORD ReadOrTestValue(const RegxArgument& parts)
     bool testing = parts.valueText != nullptr;
     DWORD result;
     if (marker == L'-') {
-        result = key ? RegDeleteValueW(key, name) : openResult;
+        result = key ? DeleteRegistryValue({parts.root, parts.keyPath, key}, name) : openResult;
     } else if (marker == L'#') {
         DWORD number = key ? ReadRegistryDword(key, name, 0) : 0;
         result = testing ? number == static_cast<DWORD>(ReadDecimalNumber(parts.valueText)) : number;

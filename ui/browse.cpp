@@ -41,9 +41,8 @@ constexpr size_t NO_PROVIDER = ARRAYSIZE(PROVIDERS);
 
 HKEY OpenOrCreateKey(HKEY root, const wchar_t* path)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return nullptr;
+    HKEY key;
+    (void)CreateRegistryKey(root, path, KEY_ACCESS, &key);
     return key;
 }
 
@@ -153,7 +152,7 @@ void RememberFolder(HKEY settings, const wchar_t* file)
         return;
     folder[last - file + 1] = 0;
     auto bytes = static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t));
-    RegSetValueExW(settings, BROWSE_FOLDER_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder), bytes);
+    (void)SetRegistryValue({HKEY_CURRENT_USER, SETTINGS_KEY, settings}, BROWSE_FOLDER_VALUE, REG_SZ, folder, bytes);
 }
 
 } // namespace

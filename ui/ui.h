@@ -1,7 +1,7 @@
 // The program's own windows: the dialogs built from script lines, the help viewer and the
 // about box, and the template of the dialogs that have no resource.
 #pragma once
-#include "base/base.h"
+#include "base/writers.h"
 #include "platform/mobile_shell.h"
 #include <shellapi.h>
 

@@ -16,7 +16,11 @@ namespace {
 using namespace regtest;
 
 struct Installed {
-    Installed() { InstallScriptLanguage(&VARNOLT_LANGUAGE); }
+    Installed()
+    {
+        InstallScriptLanguage(&VARNOLT_LANGUAGE);
+        InstallConfigurationProcessor(VARNOLT_CONFIGURATION_PROCESSOR);
+    }
 } installed;
 
 TEST(Language, KeywordsInTheirOrder)

@@ -126,10 +126,14 @@ TEST(CommandLine, ProvisioningDocumentsAndTheirOutputInTheTrace)
     std::wstring characteristic = L"<characteristic type=\"HKCU\\" + key + L"\">";
     std::wstring document = L"<wap-provisioningdoc><characteristic type=\"Registry\">" + characteristic +
                             L"<parm name=\"v\" value=\"7\" datatype=\"integer\"/><parm-query name=\"v\"/>"
+                            L"<parm name=\"b\" value=\"AQID\" datatype=\"binary\"/><parm-query name=\"b\"/>"
                             L"</characteristic></characteristic></wap-provisioningdoc>";
+    // Base64 goes through a library the program binds on first use.
     std::wstring output = L"<wap-provisioningdoc>\r\n  <characteristic type=\"Registry\">\r\n    " + characteristic +
                           L"\r\n      <parm name=\"v\" value=\"7\" datatype=\"integer\"/>\r\n"
-                          L"      <parm name=\"v\" value=\"7\" datatype=\"integer\"/>\r\n    </characteristic>\r\n"
+                          L"      <parm name=\"v\" value=\"7\" datatype=\"integer\"/>\r\n"
+                          L"      <parm name=\"b\" value=\"AQID\" datatype=\"binary\"/>\r\n"
+                          L"      <parm name=\"b\" value=\"AQID\" datatype=\"binary\"/>\r\n    </characteristic>\r\n"
                           L"  </characteristic>\r\n</wap-provisioningdoc>\r\n\r\n";
     for (const wchar_t* name : {L"settings.provxml", L"settings.xml"}) {
         RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());

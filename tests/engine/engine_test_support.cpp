@@ -1,4 +1,5 @@
 #include "engine_test_support.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 #include <vector>
 
@@ -39,12 +40,25 @@ DWORD RecordRegistryFile(const wchar_t* path, size_t headerUnits)
     return 0;
 }
 
-// The engine's tests share one language, installed before any test runs.
+HRESULT RecordDocument(const wchar_t* xml, wchar_t** output)
+{
+    documentCalls += std::wstring(xml) + L"|";
+    std::wstring echo = L"<echo>" + std::wstring(xml);
+    if (output) {
+        *output = new wchar_t[echo.size() + 1];
+        wcscpy(*output, echo.c_str());
+    }
+    return static_cast<HRESULT>(DOCUMENT_RESULT);
+}
+
+// The engine's tests share one language and document recorder, installed before any test runs.
 const LanguageScope installed(&TEST_LANGUAGE);
+const ConfigurationProcessor previousProcessor = InstallConfigurationProcessor(RecordDocument);
 
 } // namespace
 
 std::wstring importerCalls;
+std::wstring documentCalls;
 
 const ScriptLanguage TEST_LANGUAGE = {
     TEST_KEYWORDS,   ARRAYSIZE(TEST_KEYWORDS), CommandOpenFiles, TEST_EXTENSIONS, ARRAYSIZE(TEST_EXTENSIONS),

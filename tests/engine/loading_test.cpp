@@ -1,5 +1,5 @@
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "engine_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
@@ -40,7 +40,9 @@ TEST(Files, LoadFileRouting)
     EXPECT_STREQ(ScriptVariables[1], L"ran");
 
     test::WriteBytes(path, "\t<wap-provisioningdoc><x/></wap-provisioningdoc>");
-    EXPECT_EQ(LoadPath(path), static_cast<DWORD>(PROVISIONING_UNSUPPORTED));    // to the configuration manager
+    enginetest::documentCalls.clear();
+    EXPECT_EQ(LoadPath(path), enginetest::DOCUMENT_RESULT);    // to the configuration manager
+    EXPECT_EQ(enginetest::documentCalls, L"<wap-provisioningdoc><x/></wap-provisioningdoc>|");
     EXPECT_EQ(LoadPath(folder / L"missing.vrs"), 110u);
     test::WriteBytes(path, "");
     EXPECT_EQ(LoadPath(path), 0u);

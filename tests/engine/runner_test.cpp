@@ -1,5 +1,4 @@
 #include "engine/engine.h"
-#include "platform/platform.h"
 #include "engine_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
@@ -135,14 +134,16 @@ TEST(Runner, ProvisioningBlockGoesToConfigurationManager)
     DocumentSink previousDocuments = SetDocumentSink(RecordDocument);
     logged.clear();
     documents.clear();
+    enginetest::documentCalls.clear();
     std::wstring script = L"<wap-provisioningdoc>\n<x/>\n</wap-provisioningdoc><> rest\nEVAL 1=after,%X";
     test::Run(script);
-    EXPECT_EQ(Variable(1), L"after\x01" L"0X80070032");          // <x/> is outside the subset
-    EXPECT_EQ(documents.rfind(L"80070032:<wap-provisioningdoc>", 0), 0u) << test::Utf8(documents);
-    EXPECT_NE(documents.find(L"<x>"), std::wstring::npos);
+    EXPECT_EQ(Variable(1), L"after\x01" L"0X80070032");          // the configuration manager's result
+    EXPECT_EQ(documents, L"80070032:<echo><wap-provisioningdoc>\n<x/>\n</wap-provisioningdoc>") << test::Utf8(documents);
     EXPECT_EQ(logged.find(L"<"), std::wstring::npos) << test::Utf8(logged);
-    EXPECT_EQ(test::Run(L"EVAL x=1\n<doc/>"), static_cast<DWORD>(PROVISIONING_OTHER_ROOT));
-    EXPECT_EQ(test::Run(L"<doc/>\nEVAL x=2"), static_cast<DWORD>(PROVISIONING_BAD_XML));   // no marker: to the end
+    EXPECT_EQ(test::Run(L"EVAL x=1\n<doc/>"), enginetest::DOCUMENT_RESULT);
+    EXPECT_EQ(test::Run(L"<doc/>\nEVAL x=2"), enginetest::DOCUMENT_RESULT);
+    EXPECT_EQ(enginetest::documentCalls, L"<wap-provisioningdoc>\n<x/>\n</wap-provisioningdoc>|<doc/>|<doc/>\nEVAL x=2|")
+        << test::Utf8(enginetest::documentCalls);          // no marker: to the end
     SetLogSink(previousLog);
     SetDocumentSink(previousDocuments);
 }
@@ -206,7 +207,7 @@ TEST(Runner, GarbageGivesResultsNotCrashes)
 {
     enginetest::LanguageScope language(&FLOW_ONLY);
     const DWORD knownResults[] = {0, RESULT_NOT_FOUND, ERROR_BUFFER_OVERFLOW, ERROR_STACK_OVERFLOW,
-                                  static_cast<DWORD>(PROVISIONING_BAD_XML), static_cast<DWORD>(PROVISIONING_OTHER_ROOT)};
+                                  enginetest::DOCUMENT_RESULT};
     unsigned seed = 2026;
     for (int i = 0; i < 2000; ++i) {
         std::wstring script = RandomScript(seed);

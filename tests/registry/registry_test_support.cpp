@@ -3,6 +3,8 @@
 #include "support/test_support.h"
 #include <sddl.h>
 #include <cstdlib>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace regtest {
@@ -61,6 +63,52 @@ TestHive::~TestHive()
 bool TestHive::Intact() const
 {
     return ReadValue(HKEY_USERS, name_, L"v").exists && KeyExists(HKEY_USERS, name_ + L"\\sub");
+}
+
+namespace {
+
+std::wstring DescribeChange(const Change& change)
+{
+    const wchar_t* const KINDS[] = {L"CreateKey", L"SetValue", L"DeleteValue", L"DeleteKeyTree"};
+    const std::pair<HKEY, const wchar_t*> ROOTS[] = {{HKEY_CURRENT_USER, L"HKCU"}, {HKEY_LOCAL_MACHINE, L"HKLM"},
+                                                     {HKEY_CLASSES_ROOT, L"HKCR"}, {HKEY_USERS, L"HKU"}};
+    auto kind = static_cast<size_t>(change.kind);
+    std::wstring text = kind < std::size(KINDS) ? KINDS[kind] : L"other";
+    text += L" ";
+    for (const auto& [root, name] : ROOTS)
+        text += change.root == root ? name : L"";
+    text += std::wstring(L"\\") + (change.path ? change.path : L"(null)");
+    if (change.kind == ChangeKind::SetValue || change.kind == ChangeKind::DeleteValue)
+        text += L":" + std::wstring(change.name && *change.name ? change.name : L"@");
+    return text;
+}
+
+} // namespace
+
+ChangeRecorder::ChangeRecorder(DWORD answer) : answer(answer)
+{
+    observer_.before = [](void* context, const Change& change) {
+        auto* self = static_cast<ChangeRecorder*>(context);
+        self->asked.push_back(DescribeChange(change));
+        return self->answer;
+    };
+    observer_.after = [](void* context, const Change&, DWORD) { ++static_cast<ChangeRecorder*>(context)->reported; };
+    observer_.progress = nullptr;
+    observer_.context = this;
+    previous_ = SetChangeObserver(&observer_);
+}
+
+ChangeRecorder::~ChangeRecorder()
+{
+    SetChangeObserver(previous_);
+}
+
+std::wstring ChangeRecorder::Asked() const
+{
+    std::wstring text;
+    for (const auto& line : asked)
+        text += line + L"\n";
+    return text;
 }
 
 std::wstring CurrentUserSid()

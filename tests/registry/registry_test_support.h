@@ -1,8 +1,10 @@
 // Helpers of the registry tests: a key of the test's own and reading values back.
 #pragma once
+#include "base/changes.h"
 #include <windows.h>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace regtest {
 
@@ -37,6 +39,25 @@ public:
 private:
     std::wstring name_;
     bool loaded_ = false;
+};
+
+// The run's change observer while it lives: each registry change it is asked about is
+// recorded as "SetValue HKCU\<path>:<name>" (":@" for the default value) and answered
+// with 'answer'; 'reported' counts the reports of changes that went on.
+class ChangeRecorder {
+public:
+    explicit ChangeRecorder(DWORD answer = 0);
+    ~ChangeRecorder();
+    ChangeRecorder(const ChangeRecorder&) = delete;
+    ChangeRecorder& operator=(const ChangeRecorder&) = delete;
+    std::wstring Asked() const;             // the records, one per line
+    std::vector<std::wstring> asked;
+    size_t reported = 0;
+    DWORD answer;
+
+private:
+    ChangeObserver observer_;
+    const ChangeObserver* previous_;
 };
 
 // The current user's SID as text (HKU\<SID> is HKCU).

@@ -1,5 +1,6 @@
 // Path joining of the browse providers' InstallDir fallback, and the Smartphone's default
 // file; browsing through the providers is driven through the console in tests/end_to_end.
+#include "base/changes.h"
 #include "resources/resource.h"
 #include "support/browse_settings.h"
 #include "tests/ui/modal_window.h"
@@ -40,6 +41,17 @@ TEST(BrowseForFile, SmartphoneBeforeVersion5OffersTheDefaultFile)
         GTEST_SKIP() << "no display";
     instanceHandle = GetModuleHandleW(nullptr);
     test::BrowseSettingsGuard settings;
+    std::wstring valuesWritten;         // through the registry writer, whose observer hears of each
+    ChangeObserver observer{[](void* context, const Change& change) {
+                                if (change.kind == ChangeKind::SetValue)
+                                    static_cast<std::wstring*>(context)->append(change.path).append(L":").append(change.name);
+                                return DWORD{0};
+                            },
+                            nullptr, nullptr, &valuesWritten};
+    struct Installed {
+        const ChangeObserver* previous;
+        ~Installed() { SetChangeObserver(previous); }
+    } installed{SetChangeObserver(&observer)};
     std::wstring field(MAX_PATH, L'\0');
     const wchar_t* const TITLE = L"浏览 VRS/REG/XML/EXE/DLL 文件";
     ui_test::ModalWindow browse([&] {
@@ -60,6 +72,7 @@ TEST(BrowseForFile, SmartphoneBeforeVersion5OffersTheDefaultFile)
     EXPECT_EQ(browse.Result(), 1u);
     EXPECT_EQ(field, L"\\My Documents\\Varnolt.vrs");
     EXPECT_EQ(test::BrowseFolderSetting(), L"\\My Documents\\");
+    EXPECT_EQ(valuesWritten, L"Software\\Varnolt:BrowseFile");
 }
 
 } // namespace

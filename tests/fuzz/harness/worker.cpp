@@ -652,6 +652,7 @@ bool StartWorker(WorkerProgress& progress)
     if (!PrepareSandbox() || !RaiseRegistryFence())
         return false;
     InstallWriteFence();
+    InstallConfigurationProcessor(VARNOLT_CONFIGURATION_PROCESSOR);
     return true;
 }
 
