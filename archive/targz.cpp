@@ -1,4 +1,5 @@
 #include "archive/archive.h"
+#include "base/outward_calls.h"
 #include <winternl.h>
 #include <zlib.h>
 #include <cstring>
@@ -651,7 +652,7 @@ void WriteOutput(TarExtraction& tar, const unsigned char* bytes, DWORD count)
     DWORD written = 0;
     if (!tar.output || count == 0)
         return;
-    if (!WriteFile(tar.output, bytes, count, &written, nullptr))
+    if (!outwardCalls.writeFile(tar.output, bytes, count, &written, nullptr))
         Report(tar, LastErrorOr(ERROR_WRITE_FAULT));
     else if (written != count)
         Report(tar, ERROR_DISK_FULL);

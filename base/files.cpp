@@ -1,4 +1,5 @@
 #include "base/base.h"
+#include "base/outward_calls.h"
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@ constexpr ULONGLONG LARGEST_BYTE_FILE = MAXDWORD - SPARE_BYTES;
 DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count)
 {
     DWORD read = 0;
-    if (count && !ReadFile(file, buffer, count, &read, nullptr))
+    if (count && !outwardCalls.readFile(file, buffer, count, &read, nullptr))
         return 0;
     return read;
 }
@@ -155,7 +156,7 @@ DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, boo
     if (append)
         SetFilePointer(file, 0, nullptr, FILE_END);
     DWORD written = 0;
-    if (!WriteFile(file, data, byteCount, &written, nullptr))
+    if (!outwardCalls.writeFile(file, data, byteCount, &written, nullptr))
         written = 0;
     CloseHandle(file);
     return written;

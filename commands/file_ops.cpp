@@ -1,4 +1,5 @@
 #include "commands/commands.h"
+#include "base/outward_calls.h"
 #include <shellapi.h>
 #include <cstdlib>
 
@@ -56,10 +57,10 @@ DWORD StreamFile(HANDLE source, HANDLE output)
     char chunk[COPY_CHUNK_BYTES];
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr))
+        if (!outwardCalls.readFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr))
             return LastErrorOr(ERROR_READ_FAULT);
         DWORD written = 0;
-        if (read && (!WriteFile(output, chunk, read, &written, nullptr) || written != read))
+        if (read && (!outwardCalls.writeFile(output, chunk, read, &written, nullptr) || written != read))
             return LastErrorOr(ERROR_WRITE_FAULT);
         if (read < COPY_CHUNK_BYTES)
             return ERROR_SUCCESS;
