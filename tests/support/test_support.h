@@ -35,7 +35,9 @@ bool Exists(const std::wstring& path);
 DWORD Run(const std::wstring& script, const wchar_t* scriptPath = L"C:\\test\\script.vrs");
 
 // Points this program's import of the system function 'name' at 'hook' while the object
-// lives, so that a test can stand in for a call that must not reach the machine.
+// lives, so that a test can stand in for a call that must not reach the machine. Outward
+// calls have their table (base/outward_calls.h) and changes their observer
+// (base/changes.h); this is left for the shell's file operation behind FILE's deletes.
 class ImportSwap {
 public:
     ImportSwap(const char* name, void* hook);
