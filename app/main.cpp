@@ -1,8 +1,10 @@
 #include "app/app.h"
+#include "platform/device_calls.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
     InitializeProgram(instance);
+    InstallDeviceCalls();
     InstallScriptLanguage(&VARNOLT_LANGUAGE);
     InstallConfigurationProcessor(VARNOLT_CONFIGURATION_PROCESSOR);
     SetLogSink(TraceSinkFromEnvironment());

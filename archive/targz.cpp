@@ -1,5 +1,6 @@
 #include "archive/archive.h"
 #include "base/file_writer.h"
+#include "base/outward_calls.h"
 #include <zlib.h>
 #include <cstring>
 #include <cwchar>

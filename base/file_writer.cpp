@@ -1,4 +1,5 @@
 #include "base/file_writer.h"
+#include "base/outward_calls.h"
 #include "base/changes.h"
 #include <winternl.h>
 
@@ -700,7 +701,7 @@ DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, boo
     if (result == ERROR_SUCCESS) {
         if (append)
             SetFilePointer(file, 0, nullptr, FILE_END);
-        if (!WriteFile(file, data, byteCount, &written, nullptr)) {
+        if (!outwardCalls.writeFile(file, data, byteCount, &written, nullptr)) {
             written = 0;
             result = LastErrorOr(ERROR_WRITE_FAULT);
         }
@@ -766,7 +767,7 @@ DWORD WriteFileOutput(FileOutput& output, const void* data, DWORD count)
     if (!output.handle || count == 0)
         return ERROR_SUCCESS;
     DWORD written = 0;
-    if (!WriteFile(output.handle, data, count, &written, nullptr))
+    if (!outwardCalls.writeFile(output.handle, data, count, &written, nullptr))
         return LastErrorOr(ERROR_WRITE_FAULT);
     if (written != count)
         return ERROR_DISK_FULL;

@@ -1,4 +1,5 @@
 #include "base/base.h"
+#include "base/outward_calls.h"
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@ constexpr ULONGLONG LARGEST_BYTE_FILE = MAXDWORD - SPARE_BYTES;
 DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count)
 {
     DWORD read = 0;
-    if (count && !ReadFile(file, buffer, count, &read, nullptr))
+    if (count && !outwardCalls.readFile(file, buffer, count, &read, nullptr))
         return 0;
     return read;
 }

@@ -1,4 +1,5 @@
 #include "base/base.h"
+#include "base/outward_calls.h"
 #include <shellapi.h>
 
 DWORD LastErrorOr(DWORD fallback)
@@ -18,7 +19,7 @@ DWORD ShellOpen(const wchar_t* file, const wchar_t* parameters, HANDLE* process)
     request.nShow = SW_SHOWNORMAL;
     if (process)
         *process = nullptr;
-    if (!ShellExecuteExW(&request))
+    if (!outwardCalls.shellExecute(&request))
         return LastErrorOr(ERROR_NO_ASSOCIATION);
     if (process)
         *process = request.hProcess;

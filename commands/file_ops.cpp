@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 #include "base/file_writer.h"
+#include "base/outward_calls.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ DWORD StreamFile(HANDLE source, FileOutput& output)
     char chunk[COPY_CHUNK_BYTES];
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr))
+        if (!outwardCalls.readFile(source, chunk, COPY_CHUNK_BYTES, &read, nullptr))
             return LastErrorOr(ERROR_READ_FAULT);
         DWORD result = WriteFileOutput(output, chunk, read);
         if (result != ERROR_SUCCESS)

@@ -46,7 +46,7 @@ DWORD ShowMessageBox(wchar_t* args)
             type = static_cast<UINT>(_wtol(typeText));
         }
     }
-    return static_cast<DWORD>(MessageBoxW(consoleWindow, args, caption, type | MB_SETFOREGROUND));
+    return static_cast<DWORD>(outwardCalls.messageBox(consoleWindow, args, caption, type | MB_SETFOREGROUND));
 }
 
 // PLAY [!][$][*][sound]: '!' plays without waiting, '$' names a system sound, '*' loops;
@@ -56,5 +56,5 @@ DWORD PlaySoundFile(wchar_t* args)
     DWORD flags = SND_FILENAME;
     for (DWORD flag; (flag = SoundMarkFlag(*args)) != 0; ++args)
         flags |= flag;
-    return deviceCalls.playSound(*args ? args : nullptr, nullptr, flags) ? ERROR_SUCCESS : 1;
+    return outwardCalls.playSound(*args ? args : nullptr, nullptr, flags) ? ERROR_SUCCESS : 1;
 }

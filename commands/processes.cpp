@@ -10,12 +10,12 @@ constexpr DWORD SUSPEND_CODE = 0x01012000;
 
 BOOL SoftReset(const wchar_t*)
 {
-    return deviceCalls.kernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+    return outwardCalls.kernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
 }
 
 BOOL CleanReset(const wchar_t* args)
 {
-    deviceCalls.setCleanRebootFlag();
+    outwardCalls.setCleanRebootFlag();
     return SoftReset(args);
 }
 
@@ -23,37 +23,37 @@ BOOL CleanReset(const wchar_t* args)
 BOOL HardReset(const wchar_t* args)
 {
     DWORD code = args[1] == L'0' ? static_cast<DWORD>(_wtol(args + 1)) : HARD_RESET_CODE;
-    deviceCalls.kernelIoControl(code, nullptr, 0, nullptr, 0, nullptr);
+    outwardCalls.kernelIoControl(code, nullptr, 0, nullptr, 0, nullptr);
     return CleanReset(args);
 }
 
 // The power key's result is not known, so it always counts as done.
 BOOL PressPowerKey(const wchar_t*)
 {
-    deviceCalls.keyEvent(VK_OFF, 0, KEYEVENTF_SILENT, 0);
-    deviceCalls.keyEvent(VK_OFF, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
+    outwardCalls.keyEvent(VK_OFF, 0, KEYEVENTF_SILENT, 0);
+    outwardCalls.keyEvent(VK_OFF, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
     return TRUE;
 }
 
 BOOL PowerOff(const wchar_t*)
 {
-    return deviceCalls.exitWindows(EWX_POWEROFF, 0);
+    return outwardCalls.exitWindows(EWX_POWEROFF, 0);
 }
 
 BOOL Suspend(const wchar_t*)
 {
-    return deviceCalls.powerOffSystem();
+    return outwardCalls.powerOffSystem();
 }
 
 BOOL SuspendWithCode(const wchar_t* args)
 {
-    deviceCalls.kernelIoControl(SUSPEND_CODE, nullptr, 0, nullptr, 0, nullptr);
+    outwardCalls.kernelIoControl(SUSPEND_CODE, nullptr, 0, nullptr, 0, nullptr);
     return Suspend(args);
 }
 
 BOOL Reboot(const wchar_t*)
 {
-    return deviceCalls.exitWindows(EWX_REBOOT, 0);
+    return outwardCalls.exitWindows(EWX_REBOOT, 0);
 }
 
 struct ShutdownMode {
@@ -151,9 +151,9 @@ DWORD SendKeys(wchar_t* args)
         key = static_cast<BYTE>(_wtol(item));
         wchar_t last = p > item ? p[-1] : 0;
         if (last != L'^')
-            deviceCalls.keyEvent(key, 0, 0, 0);
+            outwardCalls.keyEvent(key, 0, 0, 0);
         if (last != L'_')
-            deviceCalls.keyEvent(key, 0, KEYEVENTF_KEYUP, 0);
+            outwardCalls.keyEvent(key, 0, KEYEVENTF_KEYUP, 0);
         if (!*p)
             break;
         item = p + 1;
@@ -193,12 +193,12 @@ DWORD SetDisplayOrientation(wchar_t* args)
     DEVMODEW mode = {};
     mode.dmSize = sizeof mode;
     mode.dmFields = DM_DISPLAYORIENTATION;
-    LONG result = deviceCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_TEST, nullptr);
+    LONG result = outwardCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_TEST, nullptr);
     if (result != DISP_CHANGE_SUCCESSFUL)
         return static_cast<DWORD>(result);
     if (*args)
         mode.dmDisplayOrientation = static_cast<DWORD>(_wtol(args));
     else
         mode.dmDisplayOrientation = mode.dmDisplayOrientation == DMDO_DEFAULT ? DMDO_90 : DMDO_DEFAULT;
-    return static_cast<DWORD>(deviceCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_RESET, nullptr));
+    return static_cast<DWORD>(outwardCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_RESET, nullptr));
 }

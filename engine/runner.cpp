@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/buffer.h"
 #include "platform/platform.h"
 #include <shlobj.h>
 #include <cwchar>
@@ -14,20 +15,17 @@ int runDepth = 0;
 LogSink logSink = nullptr;
 DocumentSink documentSink = nullptr;
 
-// The run's line buffer with its write position. A line that does not fit is marked as
-// overflowing instead of being cut; the rest of it is read and dropped.
+// The run's line buffer, reserved whole when the run starts. A line that does not fit
+// with its NUL is marked as overflowing instead of being cut; the rest of it is read and
+// dropped.
 struct LineWriter {
-    wchar_t* start;
-    wchar_t* position;
-    wchar_t* last;          // room for the NUL stays behind this
+    Buffer<wchar_t, LINE_BUFFER_CHARS> line;
     bool overflow;
 };
 
 void Append(LineWriter& out, wchar_t unit)
 {
-    if (out.position < out.last)
-        *out.position++ = unit;
-    else
+    if (!AppendValue(out.line, unit))
         out.overflow = true;
 }
 
@@ -121,16 +119,18 @@ void ReadEscape(LineWriter& out, ScriptContext& context)
 // registry section or provisioning block still runs, as it reads the raw text anyway.
 DWORD FinishLine(LineWriter& out, ScriptContext& context)
 {
-    *out.position = 0;
-    bool overflow = out.overflow;
-    out.position = out.start;
+    bool overflow = out.overflow || out.line.count == LINE_BUFFER_CHARS;
+    if (out.line.count == LINE_BUFFER_CHARS)
+        --out.line.count;                           // the NUL's place
+    out.line.items[out.line.count] = 0;
+    out.line.count = 0;
     out.overflow = false;
     if (overflow) {
-        wchar_t first = *SkipBlanks(out.start);
+        wchar_t first = *SkipBlanks(out.line.items);
         if (first != L'[' && first != L'<')
             return context.lastResult = ERROR_BUFFER_OVERFLOW;
     }
-    return RunLine(out.start, context);
+    return RunLine(out.line.items, context);
 }
 
 // Hands the block from the '<' line up to the marker "<>" to the configuration manager.
@@ -263,10 +263,11 @@ DWORD RunScript(wchar_t* text, const wchar_t* scriptPath)
 {
     if (runDepth >= MAX_RUN_DEPTH)
         return ERROR_STACK_OVERFLOW;
-    ++runDepth;
     ScriptContext context{text, text, scriptPath ? scriptPath : L"", 0, 0};
-    wchar_t line[LINE_BUFFER_CHARS];
-    LineWriter out{line, line, line + LINE_BUFFER_CHARS - 1, false};
+    LineWriter out{};
+    if (ReserveItems(out.line, LINE_BUFFER_CHARS) != ERROR_SUCCESS)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    ++runDepth;
     for (;;) {
         wchar_t unit = *context.cursor;
         if (!unit)
@@ -282,6 +283,7 @@ DWORD RunScript(wchar_t* text, const wchar_t* scriptPath)
         }
     }
     DWORD result = FinishLine(out, context);
+    ReleaseItems(out.line);
     --runDepth;
     return result;
 }

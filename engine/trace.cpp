@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/outward_calls.h"
 
 // An opt-in copy of the console log for runs without a console: when VARNOLT_TRACE names
 // a file (or "-" for standard output), every logged text is appended there as UTF-8, and
@@ -21,7 +22,7 @@ void WriteUtf8(HANDLE file, const wchar_t* text)
             --chunk;
         int count = WideCharToMultiByte(CP_UTF8, 0, text, chunk, bytes, sizeof bytes, nullptr, nullptr);
         DWORD written = 0;
-        WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr);
+        outwardCalls.writeFile(file, bytes, static_cast<DWORD>(count), &written, nullptr);
         text += chunk;
         length -= chunk;
     }

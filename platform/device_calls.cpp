@@ -75,7 +75,13 @@ BOOL ExitWindowsWithPrivilege(UINT flags, DWORD reason)
     return ExitWindowsEx(flags, reason);
 }
 
-DeviceCalls deviceCalls = {
-    KernelIoControl, SetCleanRebootFlag, GwesPowerOffSystem, ExitWindowsWithPrivilege, PressKey, ChangeDisplay,
-    PlaySoundWithPlatform,
-};
+void InstallDeviceCalls()
+{
+    outwardCalls.kernelIoControl = KernelIoControl;
+    outwardCalls.setCleanRebootFlag = SetCleanRebootFlag;
+    outwardCalls.powerOffSystem = GwesPowerOffSystem;
+    outwardCalls.exitWindows = ExitWindowsWithPrivilege;
+    outwardCalls.keyEvent = PressKey;
+    outwardCalls.changeDisplaySettings = ChangeDisplay;
+    outwardCalls.playSound = PlaySoundWithPlatform;
+}

@@ -1,8 +1,9 @@
-// Power, reset, key, display and sound calls: one seam that the SHUT, SEND, DISP and PLAY
-// commands go through, so that tests can put a recorder in place of calls that would
-// reset, power off or suspend the machine, press keys in another program, rotate the
-// screen or make a noise.
+// Power, reset, key, display and sound calls of the handheld and their desktop bodies. The
+// commands reach them through the device entries of outwardCalls, so that tests can put a
+// recorder in place of calls that would reset, power off or suspend the machine, press
+// keys in another program, rotate the screen or make a noise.
 #pragma once
+#include "base/outward_calls.h"
 #include <windows.h>
 
 // Control codes and flags of the handheld platform; the desktop headers lack them.
@@ -23,15 +24,7 @@ BOOL GwesPowerOffSystem();
 // requires for a reboot or power-off.
 BOOL ExitWindowsWithPrivilege(UINT flags, DWORD reason);
 
-struct DeviceCalls {
-    BOOL (*kernelIoControl)(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize, DWORD* returned);
-    BOOL (*setCleanRebootFlag)();
-    BOOL (*powerOffSystem)();
-    BOOL (*exitWindows)(UINT flags, DWORD reason);
-    void (*keyEvent)(BYTE key, BYTE scan, DWORD flags, ULONG_PTR extra);
-    LONG (*changeDisplaySettings)(const wchar_t* device, DEVMODEW* mode, HWND window, DWORD flags, void* parameter);
-    BOOL (*playSound)(const wchar_t* sound, HMODULE module, DWORD flags);
-};
-
-// The calls in use; the platform's own unless a test has replaced them.
-extern DeviceCalls deviceCalls;
+// Puts these stand-ins and the desktop's power, key, display and sound calls in the
+// device entries of outwardCalls (base/outward_calls.h), which the SHUT, SEND, DISP and
+// PLAY commands go through; the program does this once at start.
+void InstallDeviceCalls();

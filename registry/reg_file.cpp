@@ -1,19 +1,18 @@
 #include "registry/registry.h"
-#include <cstdlib>
+#include "base/buffer.h"
+#include "base/outward_calls.h"
 #include <cstring>
 #include <cwchar>
 
 namespace {
 
 constexpr size_t SPARE_UNITS = 2;                   // the cut's NUL and the carried key line's break
-constexpr size_t LARGEST_BYTE_RUN = 0x7FFFFFF0;     // MultiByteToWideChar counts in int
+// The bytes held for a line that does not end: doubled from REG_FILE_PIECE_BYTES as far as
+// this, where MultiByteToWideChar, which counts in int, still takes them.
+constexpr size_t LARGEST_BYTE_RUN = 0x40000000;
 
 // Bytes read from the file and not yet decoded.
-struct ByteBuffer {
-    unsigned char* bytes;
-    size_t length;
-    size_t capacity;
-};
+using ByteBuffer = Buffer<unsigned char, LARGEST_BYTE_RUN>;
 
 // Decoded text not yet imported. It starts with the last key line imported so far and a
 // line break ('keyLength' units), which reopens that key for the value lines that follow.
@@ -21,9 +20,7 @@ struct ByteBuffer {
 // the line that the text's end cut short ('inLine', read as far as 'scan' says), or in
 // the gap before the next line; so a line longer than many pieces is read once, not once a piece.
 struct TextBuffer {
-    wchar_t* units;
-    size_t length;
-    size_t capacity;
+    Buffer<wchar_t> units;
     size_t keyLength;
     size_t scanFrom;
     bool inLine;
@@ -45,12 +42,12 @@ struct RegistryFileReader {
 [[nodiscard]] DWORD FillBytes(RegistryFileReader& reader)
 {
     ByteBuffer& raw = reader.raw;
-    while (!reader.atEnd && raw.length < raw.capacity) {
-        DWORD wanted = static_cast<DWORD>(raw.capacity - raw.length < MAXDWORD ? raw.capacity - raw.length : MAXDWORD);
+    while (!reader.atEnd && raw.count < raw.capacity) {
+        DWORD wanted = static_cast<DWORD>(raw.capacity - raw.count < MAXDWORD ? raw.capacity - raw.count : MAXDWORD);
         DWORD read = 0;
-        if (!ReadFile(reader.file, raw.bytes + raw.length, wanted, &read, nullptr))
+        if (!outwardCalls.readFile(reader.file, raw.items + raw.count, wanted, &read, nullptr))
             return RESULT_UNREADABLE;
-        raw.length += read;
+        raw.count += read;
         reader.atEnd = read == 0;
     }
     return ERROR_SUCCESS;
@@ -60,9 +57,9 @@ struct RegistryFileReader {
 void DetectEncoding(RegistryFileReader& reader)
 {
     ByteBuffer& raw = reader.raw;
-    reader.encoding = DetectTextEncoding(raw.bytes, raw.length);
-    raw.length -= reader.encoding.markBytes;
-    memmove(raw.bytes, raw.bytes + reader.encoding.markBytes, raw.length);
+    reader.encoding = DetectTextEncoding(raw.items, raw.count);
+    raw.count -= reader.encoding.markBytes;
+    memmove(raw.items, raw.items + reader.encoding.markBytes, raw.count);
 }
 
 // The bytes that decode to whole lines: UTF-16 up to an even count, 8-bit text through
@@ -71,40 +68,13 @@ size_t DecodableBytes(const RegistryFileReader& reader)
 {
     const ByteBuffer& raw = reader.raw;
     if (reader.atEnd)
-        return raw.length;
+        return raw.count;
     if (reader.encoding.isUtf16)
-        return raw.length & ~static_cast<size_t>(1);
-    for (size_t count = raw.length; count > 0; --count)
-        if (raw.bytes[count - 1] == '\n' || raw.bytes[count - 1] == '\r')
+        return raw.count & ~static_cast<size_t>(1);
+    for (size_t count = raw.count; count > 0; --count)
+        if (raw.items[count - 1] == '\n' || raw.items[count - 1] == '\r')
             return count;
     return 0;
-}
-
-[[nodiscard]] bool ReserveUnits(TextBuffer& text, size_t more)
-{
-    size_t needed = text.length + more + SPARE_UNITS;
-    if (needed <= text.capacity)
-        return true;
-    size_t capacity = text.capacity * 2 > needed ? text.capacity * 2 : needed;
-    auto* grown = static_cast<wchar_t*>(realloc(text.units, capacity * sizeof(wchar_t)));
-    if (!grown)
-        return false;
-    text.units = grown;
-    text.capacity = capacity;
-    return true;
-}
-
-// Makes room for a line that does not end within the bytes held.
-[[nodiscard]] bool GrowBytes(ByteBuffer& raw)
-{
-    if (raw.capacity > LARGEST_BYTE_RUN / 2)
-        return false;
-    auto* grown = static_cast<unsigned char*>(realloc(raw.bytes, raw.capacity * 2));
-    if (!grown)
-        return false;
-    raw.bytes = grown;
-    raw.capacity *= 2;
-    return true;
 }
 
 // Appends the decodable bytes to the text as UTF-16 and keeps the rest for the next read.
@@ -115,12 +85,12 @@ size_t DecodableBytes(const RegistryFileReader& reader)
     TextBuffer& text = reader.text;
     size_t count = DecodableBytes(reader);
     if (count == 0)
-        return raw.length == raw.capacity && !GrowBytes(raw) ? ERROR_NOT_ENOUGH_MEMORY : ERROR_SUCCESS;
-    if (!ReserveUnits(text, count))
+        return raw.count == raw.capacity ? ReserveItems(raw, 1) : ERROR_SUCCESS;     // a line longer than the bytes held
+    if (ReserveItems(text.units, count + SPARE_UNITS) != ERROR_SUCCESS)
         return ERROR_NOT_ENOUGH_MEMORY;
-    text.length += DecodeTextBytes(reader.encoding, raw.bytes, count, text.units + text.length);
-    raw.length -= count;
-    memmove(raw.bytes, raw.bytes + count, raw.length);
+    text.units.count += DecodeTextBytes(reader.encoding, raw.items, count, text.units.items + text.units.count);
+    raw.count -= count;
+    memmove(raw.items, raw.items + count, raw.count);
     return ERROR_SUCCESS;
 }
 
@@ -141,13 +111,13 @@ void NoteHeader(RegistryFileReader& reader, const wchar_t* units, size_t count)
 void DropSkippedUnits(RegistryFileReader& reader)
 {
     TextBuffer& text = reader.text;
-    size_t pending = text.length - text.keyLength;
+    size_t pending = text.units.count - text.keyLength;
     size_t dropped = reader.unitsToSkip < pending ? reader.unitsToSkip : pending;
     if (!dropped)
         return;             // the text that waits for a line's end is not moved for nothing
-    NoteHeader(reader, text.units + text.keyLength, dropped);
-    wmemmove(text.units + text.keyLength, text.units + text.keyLength + dropped, pending - dropped);
-    text.length -= dropped;
+    NoteHeader(reader, text.units.items + text.keyLength, dropped);
+    wmemmove(text.units.items + text.keyLength, text.units.items + text.keyLength + dropped, pending - dropped);
+    text.units.count -= dropped;
     reader.unitsToSkip -= dropped;
 }
 
@@ -155,10 +125,10 @@ void DropSkippedUnits(RegistryFileReader& reader)
 void EndAtNul(RegistryFileReader& reader, size_t newFrom)
 {
     TextBuffer& text = reader.text;
-    if (const wchar_t* nul = wmemchr(text.units + newFrom, 0, text.length - newFrom)) {
-        text.length = static_cast<size_t>(nul - text.units);
+    if (const wchar_t* nul = wmemchr(text.units.items + newFrom, 0, text.units.count - newFrom)) {
+        text.units.count = static_cast<size_t>(nul - text.units.items);
         reader.atEnd = true;
-        reader.raw.length = 0;
+        reader.raw.count = 0;
     }
 }
 
@@ -178,17 +148,17 @@ SafeCut FindSafeCut(TextBuffer& text)
     SafeCut found{0, nullptr, nullptr};
     for (;;) {
         if (!text.inLine) {
-            text.scanFrom = static_cast<size_t>(SkipRegistryGaps(text.units + text.scanFrom) - text.units);
-            if (!text.units[text.scanFrom])
+            text.scanFrom = static_cast<size_t>(SkipRegistryGaps(text.units.items + text.scanFrom) - text.units.items);
+            if (!text.units.items[text.scanFrom])
                 break;
-            text.scan = StartRegistryLineScan(text.units + text.scanFrom);
+            text.scan = StartRegistryLineScan(text.units.items + text.scanFrom);
             text.inLine = true;
         }
-        const wchar_t* line = text.units + text.scanFrom;
+        const wchar_t* line = text.units.items + text.scanFrom;
         const wchar_t* end = ScanRegistryLine(line, text.scan);
         if (!*end)
             break;
-        found.cut = static_cast<size_t>(end - text.units);
+        found.cut = static_cast<size_t>(end - text.units.items);
         if (*line == L'[') {
             found.keyStart = line;
             found.keyEnd = end;
@@ -205,12 +175,12 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
 {
     if (keyStart) {
         size_t keyUnits = static_cast<size_t>(keyEnd - keyStart);
-        wmemmove(text.units, keyStart, keyUnits);
-        text.units[keyUnits] = L'\n';
+        wmemmove(text.units.items, keyStart, keyUnits);
+        text.units.items[keyUnits] = L'\n';
         text.keyLength = keyUnits + 1;
     }
-    wmemmove(text.units + text.keyLength, text.units + cut, text.length - cut);
-    text.length = text.keyLength + (text.length - cut);
+    wmemmove(text.units.items + text.keyLength, text.units.items + cut, text.units.count - cut);
+    text.units.count = text.keyLength + (text.units.count - cut);
     text.inLine = text.inLine && text.scanFrom >= cut;
     text.scanFrom = text.scanFrom >= cut ? text.keyLength + (text.scanFrom - cut) : text.keyLength;
 }
@@ -219,10 +189,10 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
 // front, then keeps what follows for the next piece.
 [[nodiscard]] DWORD ImportCompleteLines(TextBuffer& text, const SafeCut& safe, RegistryFormat format)
 {
-    wchar_t kept = text.units[safe.cut];
-    text.units[safe.cut] = 0;
-    DWORD result = ImportRegistryTextAs(format, text.units, nullptr);
-    text.units[safe.cut] = kept;
+    wchar_t kept = text.units.items[safe.cut];
+    text.units.items[safe.cut] = 0;
+    DWORD result = ImportRegistryTextAs(format, text.units.items, nullptr);
+    text.units.items[safe.cut] = kept;
     CarryKeyLine(text, safe.keyStart, safe.keyEnd, safe.cut);
     return result;
 }
@@ -231,18 +201,18 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
 [[nodiscard]] DWORD ImportNextPiece(RegistryFileReader& reader, DWORD& result)
 {
     DWORD status = FillBytes(reader);
-    size_t newFrom = reader.text.length;
+    size_t newFrom = reader.text.units.count;
     if (status == ERROR_SUCCESS)
         status = DecodeBytes(reader);
     if (status != ERROR_SUCCESS)
         return status;
     DropSkippedUnits(reader);
-    EndAtNul(reader, newFrom < reader.text.length ? newFrom : reader.text.length);
+    EndAtNul(reader, newFrom < reader.text.units.count ? newFrom : reader.text.units.count);
     TextBuffer& text = reader.text;
-    if (text.length <= text.keyLength)
+    if (text.units.count <= text.keyLength)
         return ERROR_SUCCESS;
-    text.units[text.length] = 0;
-    SafeCut safe = reader.atEnd ? SafeCut{text.length, nullptr, nullptr} : FindSafeCut(text);
+    text.units.items[text.units.count] = 0;
+    SafeCut safe = reader.atEnd ? SafeCut{text.units.count, nullptr, nullptr} : FindSafeCut(text);
     if (safe.cut <= text.keyLength)
         return ERROR_SUCCESS;
     DWORD piece = ImportCompleteLines(text, safe, reader.format);
@@ -262,17 +232,17 @@ DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
     if (!file)
         return RESULT_UNREADABLE;
-    RegistryFileReader reader{file, {}, false, headerUnits,
-                              {static_cast<unsigned char*>(malloc(REG_FILE_PIECE_BYTES)), 0, REG_FILE_PIECE_BYTES},
-                              {nullptr, 0, 0, 0, 0, false, {}}, false, RegistryFormat::Version5};
+    RegistryFileReader reader{file, {}, false, headerUnits, {}, {}, false, RegistryFormat::Version5};
     DWORD result = ERROR_SUCCESS;
-    DWORD status = reader.raw.bytes ? FillBytes(reader) : ERROR_NOT_ENOUGH_MEMORY;
+    DWORD status = ReserveItems(reader.raw, REG_FILE_PIECE_BYTES);
+    if (status == ERROR_SUCCESS)
+        status = FillBytes(reader);
     if (status == ERROR_SUCCESS)
         DetectEncoding(reader);
-    while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.length == 0 && reader.text.length == reader.text.keyLength))
+    while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.count == 0 && reader.text.units.count == reader.text.keyLength))
         status = ImportNextPiece(reader, result);
-    free(reader.raw.bytes);
-    free(reader.text.units);
+    ReleaseItems(reader.raw);
+    ReleaseItems(reader.text.units);
     CloseHandle(file);
     return status == ERROR_SUCCESS ? result : status;
 }

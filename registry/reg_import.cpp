@@ -1,4 +1,5 @@
 #include "registry/registry.h"
+#include "base/buffer.h"
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
@@ -10,12 +11,8 @@ constexpr DWORD REG_MUI_SZ = 21;
 constexpr size_t FIRST_LINE_CAPACITY = 256;
 
 // The current line with escapes resolved, in a buffer that grows with it: a line joined
-// from continuation lines has no length limit.
-struct CookedLine {
-    wchar_t* text;
-    size_t length;
-    size_t capacity;
-};
+// from continuation lines has no length limit but memory.
+using CookedLine = Buffer<wchar_t>;
 
 struct ImportState {
     CookedLine line;
@@ -40,27 +37,13 @@ const wchar_t* SkipToLineBreak(const wchar_t* text)
     return text;
 }
 
-// An empty line with room to grow; its text is nullptr without memory.
-CookedLine NewCookedLine()
-{
-    return {static_cast<wchar_t*>(malloc(FIRST_LINE_CAPACITY * sizeof(wchar_t))), 0, FIRST_LINE_CAPACITY};
-}
-
 // Appends 'count' units and leaves room for a terminator behind them.
-bool AppendCooked(CookedLine& line, const wchar_t* units, size_t count)
+[[nodiscard]] bool AppendCooked(CookedLine& line, const wchar_t* units, size_t count)
 {
-    if (line.length + count >= line.capacity) {
-        size_t capacity = line.capacity * 2;
-        while (line.length + count >= capacity)
-            capacity *= 2;
-        auto* grown = static_cast<wchar_t*>(realloc(line.text, capacity * sizeof(wchar_t)));
-        if (!grown)
-            return false;
-        line.text = grown;
-        line.capacity = capacity;
-    }
-    wmemcpy(line.text + line.length, units, count);
-    line.length += count;
+    if (ReserveItems(line, count + 1) != ERROR_SUCCESS)
+        return false;
+    wmemcpy(line.items + line.count, units, count);
+    line.count += count;
     return true;
 }
 
@@ -157,14 +140,14 @@ size_t CountPlainUnits(const wchar_t* raw, const LineReader& reader)
 const wchar_t* CookLine(const wchar_t* raw, CookedLine& line)
 {
     LineReader reader = StartRegistryLineScan(raw);
-    line.length = 0;
+    line.count = 0;
     for (;;) {
         size_t plain = CountPlainUnits(raw, reader);
         if (!AppendCooked(line, raw, plain))
             return nullptr;
         LineUnit read = ReadLineUnit(raw + plain, reader);
         if (!read.unit) {
-            line.text[line.length] = 0;
+            line.items[line.count] = 0;
             return read.next;
         }
         wchar_t cooked = !read.escaped && read.unit == L'"' ? QUOTE_MARKER : read.unit;
@@ -204,7 +187,7 @@ namespace {
 
 LineKind ClassifyLine(const ImportState& state)
 {
-    switch (state.line.text[0]) {
+    switch (state.line.items[0]) {
     case 0:
         return LineKind::Blank;
     case L'[':
@@ -231,12 +214,12 @@ DWORD IgnoreMissing(LSTATUS result)
 // ';' comment; without one, the line's last character, whatever it is.
 wchar_t* FindKeyNameEnd(CookedLine& line)
 {
-    for (wchar_t* bracket = wcschr(line.text, L']'); bracket; bracket = wcschr(bracket + 1, L']')) {
+    for (wchar_t* bracket = wcschr(line.items, L']'); bracket; bracket = wcschr(bracket + 1, L']')) {
         const wchar_t* rest = SkipBlanks(bracket + 1);
         if (!*rest || *rest == L';')
             return bracket;
     }
-    return line.text + line.length - 1;
+    return line.items + line.count - 1;
 }
 
 // "[root\path]" opens (creates) the key, "[-root\path]" deletes it with everything below.
@@ -248,10 +231,10 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
     state.currentKey = nullptr;
     state.currentRoot = nullptr;
     state.keyFailed = false;
-    if (state.line.length < 2)
+    if (state.line.count < 2)
         return ERROR_SUCCESS;
     *FindKeyNameEnd(state.line) = 0;
-    const wchar_t* keyText = state.line.text + 1;
+    const wchar_t* keyText = state.line.items + 1;
     bool deleting = *keyText == L'-';
     if (deleting)
         ++keyText;
@@ -262,7 +245,7 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
         DWORD result = DeleteRegistryTree(root, keyText);
         return result == RESULT_REGISTRY_ROOT ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
     }
-    state.currentPath.length = 0;
+    state.currentPath.count = 0;
     if (!AppendCooked(state.currentPath, keyText, wcslen(keyText) + 1)) {
         state.keyFailed = true;
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -277,13 +260,13 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
 void EndImport(ImportState& state)
 {
     CloseRegistryKey(state.currentKey);
-    free(state.line.text);
-    free(state.currentPath.text);
+    ReleaseItems(state.line);
+    ReleaseItems(state.currentPath);
 }
 
 RegistryKey CurrentKey(const ImportState& state)
 {
-    return {state.currentRoot, state.currentPath.text, state.currentKey};
+    return {state.currentRoot, state.currentPath.items, state.currentKey};
 }
 
 [[nodiscard]] DWORD StoreValue(const ImportState& state, const wchar_t* name, DWORD type, const void* data, size_t bytes)
@@ -416,7 +399,7 @@ const TypeMarker TYPE_MARKERS[] = {
 // text starts at the first "=" after the name. Lines without either are skipped.
 [[nodiscard]] DWORD ApplyValueLine(ImportState& state)
 {
-    wchar_t* line = state.line.text;
+    wchar_t* line = state.line.items;
     const wchar_t* name = nullptr;
     wchar_t* afterName = line + 1;
     if (line[0] == QUOTE_MARKER) {
@@ -448,11 +431,13 @@ const TypeMarker TYPE_MARKERS[] = {
 // back here forever), else the cursor ends at the end of the text.
 DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor)
 {
-    ImportState state{NewCookedLine(), nullptr, NewCookedLine(), nullptr, false, format};
-    DWORD result = state.line.text && state.currentPath.text ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    ImportState state{{}, nullptr, {}, nullptr, false, format};
+    DWORD result = ReserveItems(state.line, FIRST_LINE_CAPACITY);
+    if (result == ERROR_SUCCESS)
+        result = ReserveItems(state.currentPath, FIRST_LINE_CAPACITY);
     wchar_t* position = text + (SkipRegistryGaps(text) - text);
     wchar_t* firstLine = position;
-    while (state.line.text && state.currentPath.text && *position) {
+    while (state.line.items && state.currentPath.items && *position) {
         wchar_t* lineStart = position;
         const wchar_t* lineEnd = CookLine(lineStart, state.line);
         if (!lineEnd) {

@@ -25,11 +25,6 @@ constexpr UINT LINE_CENTRED = DT_SINGLELINE | DT_VCENTER;
 constexpr LONG BOLD = 700;
 constexpr WORD BACK_KEY_OVERRIDE = SHMBOF_NODEFAULT | SHMBOF_NOTIFY;
 
-BOOL ShellExecuteLink(SHELLEXECUTEINFOW* info)
-{
-    return ShellExecuteExW(info);
-}
-
 int ScaleX(int length) { return ScalePixels(length, ScreenDpiX()); }
 int ScaleY(int length) { return ScalePixels(length, ScreenDpiY()); }
 
@@ -163,7 +158,7 @@ void OpenLink(HWND dialog, const AboutLink& link)
     info.lpFile = link.target;
     info.lpParameters = link.parameters;
     info.nShow = SW_SHOWNORMAL;
-    aboutShellExecute(&info);       // a failure is not reported
+    outwardCalls.shellExecute(&info);       // a failure is not reported
 }
 
 void OnKey(HWND dialog, WPARAM key)
@@ -254,8 +249,6 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 } // namespace
-
-BOOL (*aboutShellExecute)(SHELLEXECUTEINFOW* info) = ShellExecuteLink;
 
 bool ReadProgramVersion(wchar_t (&text)[32])
 {

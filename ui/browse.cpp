@@ -140,7 +140,7 @@ bool OfferDefaultFile(HWND owner, wchar_t (&file)[MAX_PATH_CHARS], const wchar_t
     wchar_t message[MESSAGE_CHARS] = {};
     LoadStringW(instanceHandle, IDS_BROWSE_ADVICE, format, MESSAGE_CHARS);
     StringCchPrintfW(message, MESSAGE_CHARS, format, file);
-    return MessageBoxW(owner, message, title, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return outwardCalls.messageBox(owner, message, title, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 // Stores the folder of 'file' (up to and with its last backslash) as BrowseFile.

@@ -1,7 +1,6 @@
 // The help viewer: a full-screen dialog holding the HTML view, showing the guide next to
 // the program, a file, a web or file address, or the argument itself as HTML.
-#include "platform/html_view.h"
-#include "platform/mobile_shell.h"
+#include "html/html.h"
 #include "resources/resource.h"
 #include "ui/ui.h"
 #include <commctrl.h>

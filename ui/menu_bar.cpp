@@ -82,5 +82,5 @@ int ShowMenuMessage(UINT id, HWND window, const wchar_t* text, UINT type)
         wsprintfW(message, format, caption);
         text = message;
     }
-    return MessageBoxW(window, text, caption, type);
+    return outwardCalls.messageBox(window, text, caption, type);
 }

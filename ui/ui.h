@@ -2,6 +2,7 @@
 // about box, and the template of the dialogs that have no resource.
 #pragma once
 #include "base/writers.h"
+#include "base/outward_calls.h"
 #include "platform/mobile_shell.h"
 #include <shellapi.h>
 
@@ -77,8 +78,6 @@ constexpr int NO_LINK = -1;
 extern AboutLink aboutLinks[ABOUT_LINK_COUNT];
 // The link the about box has selected, kept from one opening to the next.
 extern int selectedLink;
-// Links are opened through this call: ShellExecuteExW unless a test records instead.
-extern BOOL (*aboutShellExecute)(SHELLEXECUTEINFOW* info);
 // The file version of the program's version resource, "1.2.3.4"; false without one.
 bool ReadProgramVersion(wchar_t (&text)[32]);
 DWORD ShowAbout(HWND owner);

@@ -1,5 +1,6 @@
 #include "archive/archive.h"
 #include "base/changes.h"
+#include "support/outward_calls_guard.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -430,15 +431,13 @@ TEST(ExtractTarGz, OverwritesAndAcceptsTrailingBackslash)
     EXPECT_EQ(test::ReadBytes(temp / L"other.txt"), "no case collision");
 }
 
-// Stands in for WriteFile; while the disk is full it takes half of the bytes and reports
-// success, as the platform does.
+// Stands in for the file writes; while the disk is full each takes half of the bytes and
+// reports success, as the platform does.
 bool isDiskFull = false;
 
-BOOL WINAPI WriteUntilFull(HANDLE file, const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped)
+BOOL WriteUntilFull(HANDLE file, const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped)
 {
-    static auto realWrite = reinterpret_cast<decltype(&WriteFile)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "WriteFile")));
-    return realWrite(file, data, isDiskFull ? count / 2 : count, written, overlapped);
+    return WriteFile(file, data, isDiskFull ? count / 2 : count, written, overlapped);
 }
 
 struct ReplaceCase {
@@ -467,8 +466,8 @@ TEST(ExtractTarGz, FailedReplacementKeepsTheOldFile)
         test::WriteBytes(destination + L"\\keep.txt", "old");
         DWORD result;
         {
-            test::ImportSwap swap("WriteFile", reinterpret_cast<void*>(&WriteUntilFull));
-            ASSERT_TRUE(swap.swapped());
+            test::OutwardCallsGuard guard;
+            outwardCalls.writeFile = WriteUntilFull;
             isDiskFull = c.isDiskFull;
             result = ExtractTarGz(archive.data(), destination.data());
             isDiskFull = false;

@@ -22,6 +22,7 @@ struct ChangeLog {
     ChangeKind answeredKind = ChangeKind::StartProgram;
     DWORD answer = 0;
     DWORD progressAnswer = 0;
+    bool refusesEveryChange = false;    // nothing can go even if a guard failed
 
     std::wstring Line(const Change& change) const
     {
@@ -37,6 +38,8 @@ DWORD RecordBefore(void* context, const Change& change)
 {
     auto& log = *static_cast<ChangeLog*>(context);
     log.lines.push_back(log.Line(change));
+    if (log.refusesEveryChange)
+        return ERROR_CANCELLED;
     return change.kind == log.answeredKind ? log.answer : 0;
 }
 
@@ -223,20 +226,6 @@ TEST(FileWriter, DeletesAsTheShellDoes)
 
 // --- what the writer refuses ---
 
-// Stands in for the calls that delete or unprotect, so that nothing outside the test's
-// folders can go even if the guard failed.
-BOOL WINAPI RefuseDelete(const wchar_t*)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
-BOOL WINAPI RefuseAttributes(const wchar_t*, DWORD)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
 struct RootCase {
     const wchar_t* names;
     bool refused;
@@ -271,13 +260,8 @@ const RootCase ROOT_CASES[] = {
 TEST(FileWriter, NothingIsDeletedStraightFromARoot)
 {
     ChangeLog log;
-    log.answeredKind = ChangeKind::DeleteFolder;
-    log.answer = ERROR_CANCELLED;
+    log.refusesEveryChange = true;
     Watching watching(log);
-    test::ImportSwap file("DeleteFileW", reinterpret_cast<void*>(&RefuseDelete));
-    test::ImportSwap folder("RemoveDirectoryW", reinterpret_cast<void*>(&RefuseDelete));
-    test::ImportSwap attributes("SetFileAttributesW", reinterpret_cast<void*>(&RefuseAttributes));
-    ASSERT_TRUE(file.swapped() && folder.swapped() && attributes.swapped());
     for (const auto& c : ROOT_CASES) {
         log.lines.clear();
         DWORD result = DeleteNamedFiles(NameList(c.names).c_str());

@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 #include "base/changes.h"
+#include "support/outward_calls_guard.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -274,15 +275,13 @@ TEST(FileCopy, ReadOnlyDestinationIsOverwritten)
     EXPECT_TRUE(IsReadOnly(folder / L"new.txt"));
 }
 
-// Stands in for ReadFile: the first read of each copy arrives, the second fails.
+// Stands in for the file reads: the first read of each copy arrives, the second fails.
 int readsLeft = 0;
 
-BOOL WINAPI FailSecondRead(HANDLE file, void* buffer, DWORD wanted, DWORD* read, OVERLAPPED* overlapped)
+BOOL FailSecondRead(HANDLE file, void* buffer, DWORD wanted, DWORD* read, OVERLAPPED* overlapped)
 {
-    static auto realRead = reinterpret_cast<decltype(&ReadFile)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "ReadFile")));
     if (readsLeft-- > 0)
-        return realRead(file, buffer, wanted, read, overlapped);
+        return ReadFile(file, buffer, wanted, read, overlapped);
     SetLastError(ERROR_CRC);
     return FALSE;
 }
@@ -297,8 +296,8 @@ TEST(FileCopy, FailedCopyKeepsTheOldTarget)
     SetFileAttributesW((folder / L"old.bin").c_str(), FILE_ATTRIBUTE_READONLY);
     DWORD replacing = 0, creating = 0;
     {
-        test::ImportSwap swap("ReadFile", reinterpret_cast<void*>(&FailSecondRead));
-        ASSERT_TRUE(swap.swapped());
+        test::OutwardCallsGuard guard;
+        outwardCalls.readFile = FailSecondRead;
         readsLeft = 1;
         replacing = RunFile(folder / L"src.bin>" + folder / L"old.bin");
         readsLeft = 1;

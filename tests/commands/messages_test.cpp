@@ -1,5 +1,5 @@
-#include "command_test_support.h"
 #include "commands/commands.h"
+#include "support/outward_calls_guard.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <mmsystem.h>
@@ -42,8 +42,8 @@ const PlayCase PLAY_CASES[] = {
 
 TEST(Play, FlagsAndName)
 {
-    test::DeviceCallsGuard guard;
-    deviceCalls.playSound = RecordPlay;
+    test::OutwardCallsGuard guard;
+    outwardCalls.playSound = RecordPlay;
     for (BOOL answer : {TRUE, FALSE}) {
         playAnswer = answer;
         for (const auto& c : PLAY_CASES) {

@@ -1,5 +1,6 @@
-#include "command_test_support.h"
 #include "commands/commands.h"
+#include "platform/device_calls.h"
+#include "support/outward_calls_guard.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <cwchar>
@@ -65,10 +66,16 @@ LONG RecordDisplay(const wchar_t* device, DEVMODEW* mode, HWND window, DWORD fla
     return resetAnswer;
 }
 
-struct DeviceRecorder : test::DeviceCallsGuard {
+struct DeviceRecorder : test::OutwardCallsGuard {
     explicit DeviceRecorder(BOOL answer)
     {
-        deviceCalls = {RecordKernelIo, RecordCleanBoot, RecordPowerOff, RecordExit, RecordKey, RecordDisplay, nullptr};
+        outwardCalls.kernelIoControl = RecordKernelIo;
+        outwardCalls.setCleanRebootFlag = RecordCleanBoot;
+        outwardCalls.powerOffSystem = RecordPowerOff;
+        outwardCalls.exitWindows = RecordExit;
+        outwardCalls.keyEvent = RecordKey;
+        outwardCalls.changeDisplaySettings = RecordDisplay;
+        outwardCalls.playSound = nullptr;
         deviceLog.clear();
         kernelAnswer = cleanAnswer = powerOffAnswer = exitAnswer = answer;
     }
@@ -124,9 +131,10 @@ TEST(Shut, OnlyTheLastCallOfAChainCounts)
 
 TEST(Shut, DesktopStandInsReportNotSupported)
 {
-    test::DeviceCallsGuard guard;                 // the stand-ins themselves, never a real exit or key
-    deviceCalls.exitWindows = RecordExit;
-    deviceCalls.keyEvent = RecordKey;
+    test::OutwardCallsGuard guard;
+    InstallDeviceCalls();                         // the stand-ins themselves, never a real exit or key
+    outwardCalls.exitWindows = RecordExit;
+    outwardCalls.keyEvent = RecordKey;
     deviceLog.clear();
     for (const wchar_t* script : {L"SHUT R", L"SHUT C", L"SHUT H", L"SHUT G", L"SHUT S"}) {
         SetLastError(0);
@@ -405,6 +413,11 @@ TEST(Send, KeysReachTheForegroundWindow)
     target.Pump();
     if (GetForegroundWindow() != target.window)
         GTEST_SKIP() << "the test window is not in front; keys would reach another window";
+    test::OutwardCallsGuard guard;
+    InstallDeviceCalls();
+    auto pressKey = outwardCalls.keyEvent;
+    outwardCalls = guard.saved;
+    outwardCalls.keyEvent = pressKey;         // the platform's own key presses, and no other device call
     keyLog.clear();
     wchar_t keys[] = L"16_\x01" L"65\x01" L"16^";
     EXPECT_EQ(SendKeys(keys), 0u);

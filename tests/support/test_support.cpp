@@ -94,54 +94,6 @@ bool Exists(const std::wstring& path)
 
 namespace {
 
-// The import address slot of 'name' in this program, or nullptr when it imports no such function.
-ULONG_PTR* FindImportSlot(const char* name)
-{
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    auto* headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!directory.VirtualAddress)
-        return nullptr;
-    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); module->Name; ++module) {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto* imported = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(imported->Name), name) == 0)
-                return &slots->u1.Function;
-        }
-    }
-    return nullptr;
-}
-
-void WriteSlot(ULONG_PTR* slot, ULONG_PTR value)
-{
-    DWORD protection;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-    *slot = value;
-    VirtualProtect(slot, sizeof *slot, protection, &protection);
-}
-
-} // namespace
-
-ImportSwap::ImportSwap(const char* name, void* hook) : slot_(FindImportSlot(name))
-{
-    if (!slot_)
-        return;
-    original_ = *slot_;
-    WriteSlot(slot_, reinterpret_cast<ULONG_PTR>(hook));
-}
-
-ImportSwap::~ImportSwap()
-{
-    if (slot_)
-        WriteSlot(slot_, original_);
-}
-
-namespace {
-
 // Wine's mount manager request that points a drive letter at a host folder, or removes
 // the letter when no folder follows; Wine's file names do not follow DefineDosDeviceW.
 struct WineUnixDrive {

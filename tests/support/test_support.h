@@ -34,21 +34,6 @@ bool Exists(const std::wstring& path);
 // through its own rows (support/command_runner.h).
 DWORD Run(const std::wstring& script, const wchar_t* scriptPath = L"C:\\test\\script.vrs");
 
-// Points this program's import of the system function 'name' at 'hook' while the object
-// lives, so that a test can stand in for a call that must not reach the machine.
-class ImportSwap {
-public:
-    ImportSwap(const char* name, void* hook);
-    ~ImportSwap();
-    ImportSwap(const ImportSwap&) = delete;
-    ImportSwap& operator=(const ImportSwap&) = delete;
-    bool swapped() const { return slot_ != nullptr; }
-
-private:
-    ULONG_PTR* slot_ = nullptr;
-    ULONG_PTR original_ = 0;
-};
-
 // The folder of the running test program.
 std::wstring ProgramFolder();
 

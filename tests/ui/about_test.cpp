@@ -1,5 +1,6 @@
 // The about box on a thread of its own: links chosen with keys and the pointer, opened
 // through a recorder in the shell's place, and the choice kept from one opening to the next.
+#include "base/outward_calls.h"
 #include "tests/ui/modal_window.h"
 #include "ui/ui.h"
 #include <gtest/gtest.h>
@@ -18,14 +19,14 @@ protected:
         if (!test::HasDisplay())
             GTEST_SKIP() << "no display";
         instanceHandle = GetModuleHandleW(nullptr);
-        saved = aboutShellExecute;
-        aboutShellExecute = ShellRecorder::Record;
+        saved = outwardCalls.shellExecute;
+        outwardCalls.shellExecute = ShellRecorder::Record;
         ShellRecorder::Clear();
     }
     void TearDown() override
     {
         if (saved)
-            aboutShellExecute = saved;
+            outwardCalls.shellExecute = saved;
     }
     static void Key(HWND box, WPARAM key)
     {

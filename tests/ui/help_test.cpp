@@ -1,5 +1,6 @@
 // The help viewer on a thread of its own, read back through its HTML view.
-#include "platform/html_view.h"
+#include "html/html.h"
+#include "base/outward_calls.h"
 #include "tests/ui/modal_window.h"
 #include "ui/ui.h"
 #include <gtest/gtest.h>
@@ -16,14 +17,14 @@ protected:
         if (!test::HasDisplay())
             GTEST_SKIP() << "no display";
         instanceHandle = GetModuleHandleW(nullptr);
-        saved = htmlViewShellExecute;
-        htmlViewShellExecute = ShellRecorder::Record;
+        saved = outwardCalls.shellExecute;
+        outwardCalls.shellExecute = ShellRecorder::Record;
         ShellRecorder::Clear();
     }
     void TearDown() override
     {
         if (saved)
-            htmlViewShellExecute = saved;
+            outwardCalls.shellExecute = saved;
     }
     // Opens HELP with 'argument', checks that the page fills the window and has the keys,
     // and returns the text it shows, closing the window with Done.

@@ -1,7 +1,8 @@
 // Runs fuzz inputs inside this process with their side effects fenced in:
 // - the predefined registry roots are redirected into a throw-away key;
-// - the program's own imports of the file, process and message-box calls are swapped
-//   for guards that refuse (and report) any write outside the sandbox folder;
+// - every file change the program reports to the change observer is refused (and
+//   reported) outside the sandbox folder, and the outward calls that would open something
+//   through the shell or show a message box are replaced by ones that refuse (and report);
 // - scripts run in a language of the harness's own: the shipped keyword table with every
 //   command that acts on the machine replaced by a recorder (REGX runs for real, as the
 //   registry is fenced; FILE and LINK read their arguments but touch no file);
@@ -12,9 +13,11 @@
 #include "app/app.h"
 #include "archive/archive.h"
 #include "commands/commands.h"
+#include "base/changes.h"
+#include "base/outward_calls.h"
+#include "html/html.h"
+#include "html/html_document.h"
 #include "platform/platform.h"
-#include "platform/html_document.h"
-#include "platform/html_view.h"
 #include "registry/registry.h"
 #include "ui/ui.h"
 #include <shellapi.h>
@@ -28,7 +31,7 @@ WorkerProgress* activeProgress = nullptr;
 wchar_t sandbox[MAX_PATH];          // "...\vfuzz-<pid>\" with its final backslash
 bool fenceBroken = false;
 
-// --- the write fence over this program's imports ---
+// --- the write fence ---
 
 void ReportBreach(const wchar_t* what, const wchar_t* path)
 {
@@ -58,153 +61,62 @@ bool IsAllowedWrite(const wchar_t* what, const wchar_t* path)
     return false;
 }
 
-decltype(&CreateFileW) originalCreateFile;
-decltype(&CreateDirectoryW) originalCreateDirectory;
-decltype(&DeleteFileW) originalDeleteFile;
-decltype(&RemoveDirectoryW) originalRemoveDirectory;
-decltype(&MoveFileExW) originalMoveFileEx;
-decltype(&CopyFileW) originalCopyFile;
-decltype(&SetFileAttributesW) originalSetFileAttributes;
-decltype(&CreateHardLinkW) originalCreateHardLink;
-
-constexpr DWORD WRITE_ACCESS = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE |
-                               FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER;
-
-HANDLE WINAPI GuardCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                              DWORD disposition, DWORD flags, HANDLE templateFile)
+// The file writer reports every file it is about to change, with its full path, to the
+// change observer: the fence refuses each one outside the sandbox. Registry changes go
+// on, as the registry is fenced; an action on the machine (a program started, keys sent,
+// power) is refused wherever it would act.
+bool IsRegistryChange(ChangeKind kind)
 {
-    bool writes = (access & WRITE_ACCESS) || disposition != OPEN_EXISTING || (flags & FILE_FLAG_DELETE_ON_CLOSE);
-    if (writes && !IsAllowedWrite(L"CreateFileW", path))
-        return INVALID_HANDLE_VALUE;
-    return originalCreateFile(path, access, share, security, disposition, flags, templateFile);
+    return kind == ChangeKind::CreateKey || kind == ChangeKind::SetValue || kind == ChangeKind::DeleteValue ||
+           kind == ChangeKind::DeleteKeyTree;
 }
 
-BOOL WINAPI GuardCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+bool IsAction(ChangeKind kind)
 {
-    return IsAllowedWrite(L"CreateDirectoryW", path) && originalCreateDirectory(path, security);
+    for (ChangeKind action : {ChangeKind::StartProgram, ChangeKind::EndProgram, ChangeKind::SendInput,
+                              ChangeKind::PowerAction, ChangeKind::RegisterLibrary, ChangeKind::PlaySound,
+                              ChangeKind::DisplayOrientation})
+        if (kind == action)
+            return true;
+    return false;
 }
 
-BOOL WINAPI GuardDeleteFile(LPCWSTR path)
+// Any other kind changes the file 'path' names (and a hard link's target, in 'name').
+DWORD RefuseOutsideSandbox(void*, const Change& change)
 {
-    return IsAllowedWrite(L"DeleteFileW", path) && originalDeleteFile(path);
-}
-
-BOOL WINAPI GuardRemoveDirectory(LPCWSTR path)
-{
-    return IsAllowedWrite(L"RemoveDirectoryW", path) && originalRemoveDirectory(path);
-}
-
-BOOL WINAPI GuardMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags)
-{
-    return IsAllowedWrite(L"MoveFileExW", from) && IsAllowedWrite(L"MoveFileExW", to) &&
-           originalMoveFileEx(from, to, flags);
-}
-
-BOOL WINAPI GuardCopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
-{
-    return IsAllowedWrite(L"CopyFileW", to) && originalCopyFile(from, to, failIfExists);
-}
-
-BOOL WINAPI GuardSetFileAttributes(LPCWSTR path, DWORD attributes)
-{
-    return IsAllowedWrite(L"SetFileAttributesW", path) && originalSetFileAttributes(path, attributes);
-}
-
-// A link to a file outside would let later writes through the link reach that file.
-BOOL WINAPI GuardCreateHardLink(LPCWSTR link, LPCWSTR target, LPSECURITY_ATTRIBUTES security)
-{
-    return IsAllowedWrite(L"CreateHardLinkW", link) && IsAllowedWrite(L"CreateHardLinkW", target) &&
-           originalCreateHardLink(link, target, security);
-}
-
-// Nothing in a fuzz run may start a program or show a window.
-BOOL WINAPI GuardCreateProcess(LPCWSTR program, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                               BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
-{
-    ReportBreach(L"CreateProcessW", program ? program : commandLine);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
-BOOL WINAPI GuardShellExecuteEx(SHELLEXECUTEINFOW* request)
-{
-    ReportBreach(L"ShellExecuteExW", request ? request->lpFile : nullptr);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
-int WINAPI GuardMessageBox(HWND, LPCWSTR text, LPCWSTR, UINT)
-{
-    ReportBreach(L"MessageBoxW", text);
-    return 0;
-}
-
-// Points this program's import slot for 'name' at 'hook'; 'original' keeps what it held.
-// Imports the program does not use are left alone.
-void SwapImport(const char* name, void* hook, void** original)
-{
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* headers = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!directory.VirtualAddress)
-        return;
-    auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-    for (; module->Name; ++module) {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto* imported = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(imported->Name), name) != 0)
-                continue;
-            DWORD protection;
-            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &protection);
-            if (!*original)
-                *original = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(hook);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), protection, &protection);
-        }
+    if (IsRegistryChange(change.kind))
+        return ERROR_SUCCESS;
+    if (IsAction(change.kind)) {
+        ReportBreach(L"action on", change.path);
+        return ERROR_ACCESS_DENIED;
     }
+    bool allowed = IsAllowedWrite(L"file change", change.path) &&
+                   (change.kind != ChangeKind::CreateHardLink || IsAllowedWrite(L"link to", change.name));
+    return allowed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-template <typename F>
-void Swap(const char* name, F hook, F& original)
+const ChangeObserver WRITE_FENCE = {RefuseOutsideSandbox, nullptr, nullptr, nullptr};
+
+// Nothing in a fuzz run may open a file or program through the shell or show a message
+// box. The device entries are left as the program starts: they refuse and do nothing.
+BOOL RefuseShellExecute(SHELLEXECUTEINFOW* request)
 {
-    void* slot = reinterpret_cast<void*>(original);
-    SwapImport(name, reinterpret_cast<void*>(hook), &slot);
-    original = reinterpret_cast<F>(slot);
+    ReportBreach(L"shell execute", request ? request->lpFile : nullptr);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+int RefuseMessageBox(HWND, const wchar_t* text, const wchar_t*, UINT)
+{
+    ReportBreach(L"message box", text);
+    return 0;
 }
 
 void InstallWriteFence()
 {
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
-    originalCreateFile = CreateFileW;
-    originalCreateDirectory = CreateDirectoryW;
-    originalDeleteFile = DeleteFileW;
-    originalRemoveDirectory = RemoveDirectoryW;
-    originalMoveFileEx = MoveFileExW;
-    originalCopyFile = CopyFileW;
-    originalSetFileAttributes = SetFileAttributesW;
-    originalCreateHardLink = CreateHardLinkW;
-    Swap("CreateFileW", &GuardCreateFile, originalCreateFile);
-    Swap("CreateDirectoryW", &GuardCreateDirectory, originalCreateDirectory);
-    Swap("DeleteFileW", &GuardDeleteFile, originalDeleteFile);
-    Swap("RemoveDirectoryW", &GuardRemoveDirectory, originalRemoveDirectory);
-    Swap("MoveFileExW", &GuardMoveFileEx, originalMoveFileEx);
-    Swap("CopyFileW", &GuardCopyFile, originalCopyFile);
-    Swap("SetFileAttributesW", &GuardSetFileAttributes, originalSetFileAttributes);
-    Swap("CreateHardLinkW", &GuardCreateHardLink, originalCreateHardLink);
-    void* unused = nullptr;
-    SwapImport("CreateProcessW", reinterpret_cast<void*>(&GuardCreateProcess), &unused);
-    unused = nullptr;
-    SwapImport("ShellExecuteExW", reinterpret_cast<void*>(&GuardShellExecuteEx), &unused);
-    unused = nullptr;
-    SwapImport("MessageBoxW", reinterpret_cast<void*>(&GuardMessageBox), &unused);
+    SetChangeObserver(&WRITE_FENCE);
+    outwardCalls.shellExecute = RefuseShellExecute;
+    outwardCalls.messageBox = RefuseMessageBox;
 }
 
 // --- the sandbox folder ---
@@ -623,9 +535,11 @@ void RunProbeInput(uint64_t index)
         *static_cast<volatile int*>(nullptr) = 1;
     if (index == PROBE_HANG_INDEX)
         Sleep(INFINITE);
-    if (index == PROBE_ESCAPE_INDEX) {
+    if (index == PROBE_ESCAPE_INDEX) {         // a file made outside as the file writer makes one
         wchar_t outside[MAX_PATH];
         StringCchPrintfW(outside, MAX_PATH, L"%s..\\vfuzz-escape.txt", sandbox);
+        if (ReportChangeBefore(Change{ChangeKind::CreateFile, nullptr, outside, nullptr, 0, nullptr, 0}) != ERROR_SUCCESS)
+            return;
         HANDLE file = CreateFileW(outside, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);

@@ -2,7 +2,7 @@
 // parsing; laying out for a width is then arithmetic over those widths, so re-wrapping
 // on every size change stays cheap. Lines break at spaces and around CJK characters;
 // a word wider than the line is cut.
-#include "platform/html_document.h"
+#include "html/html_document.h"
 #include <strsafe.h>
 
 namespace {
@@ -128,7 +128,7 @@ void AddBand(Flow& flow, int top, int bottom, DWORD first, DWORD end)
 // Drops the spaces ending a line (outside preformatted text) and fragments left empty.
 void TrimLineEnd(Flow& flow)
 {
-    HtmlArray<HtmlFragment>& fragments = flow.layout->fragments;
+    Buffer<HtmlFragment>& fragments = flow.layout->fragments;
     const wchar_t* text = flow.document->text.items;
     const int* advance = flow.document->advance.items;
     while (fragments.count > flow.lineFirst) {
@@ -148,7 +148,7 @@ void TrimLineEnd(Flow& flow)
 void FinishLine(Flow& flow, bool keepEmpty)
 {
     TrimLineEnd(flow);
-    HtmlArray<HtmlFragment>& fragments = flow.layout->fragments;
+    Buffer<HtmlFragment>& fragments = flow.layout->fragments;
     const HtmlFonts& fonts = *flow.fonts;
     DWORD first = flow.lineFirst;
     DWORD end = fragments.count;
@@ -191,7 +191,7 @@ void FinishLine(Flow& flow, bool keepEmpty)
 // this starts in the same font and link.
 void AppendPiece(Flow& flow, const HtmlNode& node, DWORD from, DWORD to, int width)
 {
-    HtmlArray<HtmlFragment>& fragments = flow.layout->fragments;
+    Buffer<HtmlFragment>& fragments = flow.layout->fragments;
     HtmlFragment* last = fragments.count > flow.lineFirst ? &fragments.items[fragments.count - 1] : nullptr;
     BYTE flags = node.flags & TEXT_PRE ? FRAGMENT_PRE : 0;
     if (last && last->start + last->length == from && last->font == node.font && last->link == node.link &&
@@ -405,7 +405,7 @@ void ShareWidth(TableColumns& columns, int left, int available, int gap)
 // Closes a table row: its fragments, from all its cells, in reading order.
 void FinishRow(Flow& flow, DWORD& rowFirst, int& rowBottom)
 {
-    HtmlArray<HtmlFragment>& fragments = flow.layout->fragments;
+    Buffer<HtmlFragment>& fragments = flow.layout->fragments;
     DWORD end = fragments.count;
     if (end > rowFirst) {
         qsort(&fragments.items[rowFirst], end - rowFirst, sizeof(HtmlFragment), [](const void* a, const void* b) {
@@ -539,9 +539,9 @@ void WalkText(const HtmlDocument& document, const HtmlLayout& layout, TextWalk& 
 
 DWORD MeasureHtmlDocument(HtmlDocument& document, HtmlFonts& fonts)
 {
-    HtmlArray<int>& advance = document.advance;
+    Buffer<int>& advance = document.advance;
     advance.count = 0;
-    if (!ReserveItems(advance, document.text.count))
+    if (ReserveItems(advance, document.text.count) != ERROR_SUCCESS)
         return ERROR_OUTOFMEMORY;
     advance.count = document.text.count;
     if (advance.count)      // an empty page has no array at all
@@ -591,9 +591,9 @@ DWORD LayoutHtmlDocument(const HtmlDocument& document, const HtmlFonts& fonts, i
 
 void FreeHtmlLayout(HtmlLayout& layout)
 {
-    FreeItems(layout.fragments);
-    FreeItems(layout.bands);
-    FreeItems(layout.anchors);
+    ReleaseItems(layout.fragments);
+    ReleaseItems(layout.bands);
+    ReleaseItems(layout.anchors);
     layout.height = 0;
 }
 

@@ -1,8 +1,9 @@
 // The HTML view window: collects source text, lays it out on DTM_ENDOFSOURCE and on
 // width changes, paints the visible lines, scrolls, and opens links through the shell.
-#include "platform/html_view.h"
-#include "platform/html_document.h"
+#include "html/html.h"
+#include "html/html_document.h"
 #include "base/base.h"
+#include "base/outward_calls.h"
 #include <new>
 #include <strsafe.h>
 
@@ -16,14 +17,9 @@ constexpr COLORREF TEXT_COLOR = RGB(0, 0, 0);
 constexpr COLORREF LINK_COLOR = RGB(0, 0, 204);
 constexpr COLORREF RULE_COLOR = RGB(160, 160, 160);
 
-BOOL ShellExecuteLink(SHELLEXECUTEINFOW* info)
-{
-    return ShellExecuteExW(info);
-}
-
 struct HtmlView {
     HWND window;
-    HtmlArray<wchar_t> source;      // everything DTM_ADDTEXTW gave, as HTML
+    Buffer<wchar_t> source;         // everything DTM_ADDTEXTW gave, as HTML
     HtmlDocument document;
     HtmlLayout layout;
     HtmlFonts fonts;
@@ -39,13 +35,7 @@ struct HtmlView {
 
 [[nodiscard]] bool AppendSource(HtmlView& view, const wchar_t* text, size_t length)
 {
-    if (length == 0)        // nothing to copy, and perhaps no array to copy it to yet
-        return true;
-    if (length > HTML_ARRAY_LIMIT || !ReserveItems(view.source, static_cast<DWORD>(length)))
-        return false;
-    wmemcpy(view.source.items + view.source.count, text, length);
-    view.source.count += static_cast<DWORD>(length);
-    return true;
+    return AppendItems(view.source, text, length) == ERROR_SUCCESS;
 }
 
 // Appends plain text as HTML: markup characters escaped, line ends as <br>.
@@ -252,7 +242,7 @@ void OpenThroughShell(HtmlView& view, const wchar_t* target)
     info.hwnd = view.window;
     info.lpFile = target;
     info.nShow = SW_SHOWNORMAL;
-    htmlViewShellExecute(&info);
+    outwardCalls.shellExecute(&info);
 }
 
 void ShowFile(HtmlView& view, const wchar_t* address)
@@ -622,7 +612,7 @@ constexpr MessageEntry MESSAGE_TABLE[] = {
 
 void DestroyView(HtmlView* view)
 {
-    FreeItems(view->source);
+    ReleaseItems(view->source);
     FreeHtmlDocument(view->document);
     FreeHtmlLayout(view->layout);
     ReleaseHtmlFonts(view->fonts);
@@ -651,8 +641,6 @@ LRESULT CALLBACK HtmlViewProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 } // namespace
-
-BOOL (*htmlViewShellExecute)(SHELLEXECUTEINFOW* info) = ShellExecuteLink;
 
 BOOL InitHTMLControl(HINSTANCE instance)
 {

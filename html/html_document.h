@@ -1,59 +1,11 @@
-// The HTML view's inner parts: the parser turns HTML source into a flat list of nodes
-// (text runs and block, table and anchor marks), the layout places those nodes as
-// fragments on lines for a given width. Neither needs a window, so both can be fed
-// arbitrary input on their own.
+// The HTML view's inner parts, for the view and its tests: the parser turns HTML source
+// into a flat list of nodes (text runs and block, table and anchor marks), the layout
+// places those nodes as fragments on lines for a given width. Neither needs a window, so
+// both can be fed arbitrary input on their own.
 #pragma once
+#include "base/buffer.h"
 #include <windows.h>
-#include <stdlib.h>
 #include <wchar.h>
-
-// A growable array over malloc for plain structs. Capacity doubles, so appending stays
-// linear; a failed allocation is reported to the caller, never thrown.
-template <typename T>
-struct HtmlArray {
-    T* items = nullptr;
-    DWORD count = 0;
-    DWORD capacity = 0;
-};
-
-constexpr DWORD HTML_ARRAY_LIMIT = 0x40000000;
-
-template <typename T>
-[[nodiscard]] bool ReserveItems(HtmlArray<T>& array, DWORD more)
-{
-    if (more > HTML_ARRAY_LIMIT - array.count)
-        return false;
-    DWORD needed = array.count + more;
-    if (needed <= array.capacity)
-        return true;
-    DWORD capacity = array.capacity < 16 ? 16 : array.capacity;
-    while (capacity < needed)
-        capacity = capacity < HTML_ARRAY_LIMIT / 2 ? capacity * 2 : HTML_ARRAY_LIMIT;
-    auto* grown = static_cast<T*>(realloc(array.items, static_cast<size_t>(capacity) * sizeof(T)));
-    if (!grown)
-        return false;
-    array.items = grown;
-    array.capacity = capacity;
-    return true;
-}
-
-// Appends one zeroed item; nullptr when memory runs out.
-template <typename T>
-T* AppendItem(HtmlArray<T>& array)
-{
-    if (!ReserveItems(array, 1))
-        return nullptr;
-    T* item = &array.items[array.count++];
-    *item = T{};
-    return item;
-}
-
-template <typename T>
-void FreeItems(HtmlArray<T>& array)
-{
-    free(array.items);
-    array = {};
-}
 
 // --- the document ---
 
@@ -101,10 +53,10 @@ struct HtmlLink {
 };
 
 struct HtmlDocument {
-    HtmlArray<wchar_t> text;      // every shown character, list marker, address and anchor name
-    HtmlArray<int> advance;       // the width of each character of 'text', filled by measuring
-    HtmlArray<HtmlNode> nodes;
-    HtmlArray<HtmlLink> links;
+    Buffer<wchar_t> text;         // every shown character, list marker, address and anchor name
+    Buffer<int> advance;          // the width of each character of 'text', filled by measuring
+    Buffer<HtmlNode> nodes;
+    Buffer<HtmlLink> links;
 };
 
 // html_parse.cpp
@@ -170,9 +122,9 @@ struct HtmlAnchorPlace {
 };
 
 struct HtmlLayout {
-    HtmlArray<HtmlFragment> fragments;
-    HtmlArray<HtmlBand> bands;
-    HtmlArray<HtmlAnchorPlace> anchors;
+    Buffer<HtmlFragment> fragments;
+    Buffer<HtmlBand> bands;
+    Buffer<HtmlAnchorPlace> anchors;
     int height;
 };
 

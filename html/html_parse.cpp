@@ -2,7 +2,7 @@
 // keeps the open block elements on a small stack and turns tags into text runs, block,
 // table and anchor nodes. Every step moves forward through the source, so any input,
 // however malformed, is parsed in one pass.
-#include "platform/html_document.h"
+#include "html/html_document.h"
 #include <strsafe.h>
 
 namespace {
@@ -376,18 +376,16 @@ HtmlNode* AddNode(HtmlBuilder& builder, HtmlNodeKind kind)
 
 HtmlNode* LastNode(HtmlBuilder& builder)
 {
-    HtmlArray<HtmlNode>& nodes = builder.document->nodes;
+    Buffer<HtmlNode>& nodes = builder.document->nodes;
     return nodes.count ? &nodes.items[nodes.count - 1] : nullptr;
 }
 
 bool AppendUnit(HtmlBuilder& builder, wchar_t unit)
 {
-    wchar_t* slot = AppendItem(builder.document->text);
-    if (!slot)
+    bool appended = AppendValue(builder.document->text, unit);
+    if (!appended)
         builder.failed = true;
-    else
-        *slot = unit;
-    return slot != nullptr;
+    return appended;
 }
 
 // Appends a unit of shown text to the last run, or starts a run when font, link or
@@ -828,7 +826,7 @@ void OpenLink(HtmlBuilder& builder, const HtmlToken& tag, const TagEntry&)
         builder.failed = true;
         return;
     }
-    *link = {start, document.text.count - 1 - start};
+    *link = {start, static_cast<DWORD>(document.text.count) - 1 - start};
     builder.link = document.links.count;
 }
 
@@ -1049,10 +1047,10 @@ DWORD DecodeEntity(const wchar_t* text, const wchar_t* end, DWORD& used, wchar_t
 
 void FreeHtmlDocument(HtmlDocument& document)
 {
-    FreeItems(document.text);
-    FreeItems(document.advance);
-    FreeItems(document.nodes);
-    FreeItems(document.links);
+    ReleaseItems(document.text);
+    ReleaseItems(document.advance);
+    ReleaseItems(document.nodes);
+    ReleaseItems(document.links);
 }
 
 DWORD ParseHtml(const wchar_t* source, DWORD length, HtmlDocument& document)

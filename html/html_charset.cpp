@@ -1,7 +1,7 @@
 // Reading an HTML page from a file: the byte-order mark first, as for every text file,
 // then the charset the page declares, then what the bytes are (UTF-8 when they are
 // valid UTF-8, else the ANSI code page). Pages written today are UTF-8 without a mark.
-#include "platform/html_document.h"
+#include "html/html_document.h"
 #include "base/base.h"
 #include <climits>
 

@@ -1,6 +1,6 @@
 // How a help page's bytes become text: the mark, then the declared charset, then UTF-8
 // when the bytes are valid UTF-8, else ANSI.
-#include "platform/html_document.h"
+#include "html/html_document.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <string>

@@ -1,7 +1,7 @@
 // The HTML view, driven as the help viewer drives it: created as a child window, fed
 // through its messages, and read back through WM_GETTEXT and EM_POSFROMCHAR.
-#include "support/test_support.h"
-#include "platform/html_view.h"
+#include "html/html.h"
+#include "base/outward_calls.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -52,15 +52,15 @@ protected:
                                reinterpret_cast<HMENU>(303), instance, nullptr);
         ASSERT_NE(view, nullptr);
         MoveWindow(view, 0, 0, VIEW_WIDTH, VIEW_HEIGHT, TRUE);
-        savedShell = htmlViewShellExecute;
-        htmlViewShellExecute = RecordShell;
+        savedShell = outwardCalls.shellExecute;
+        outwardCalls.shellExecute = RecordShell;
         shellFiles.clear();
     }
 
     void TearDown() override
     {
         if (savedShell)
-            htmlViewShellExecute = savedShell;
+            outwardCalls.shellExecute = savedShell;
         if (view)
             DestroyWindow(view);
     }
