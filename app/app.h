@@ -12,4 +12,4 @@ extern const ConfigurationProcessor VARNOLT_CONFIGURATION_PROCESSOR;
 // console.cpp
 extern HWND consoleMenuBar;             // the last console's menu bar
 extern const wchar_t* consoleScriptPath;    // the script path the console's lines run with
-[[nodiscard]] DWORD OpenConsole(wchar_t* args, const wchar_t* scriptPath);
+[[nodiscard]] DWORD OpenConsole(const wchar_t* args, const wchar_t* scriptPath);

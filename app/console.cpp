@@ -141,9 +141,7 @@ void RunCommandField(HWND dialog)
 
 void RunAssociation(const wchar_t* argument)
 {
-    wchar_t args[MAX_PATH_CHARS];
-    if (CopyText(args, argument) == ERROR_SUCCESS)
-        (void)AssociateFileType(args);
+    (void)AssociateFileType(argument);
 }
 
 // Associates the program's file types, or removes the association when the menu shows it.
@@ -330,7 +328,7 @@ INT_PTR CALLBACK ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 // VRUI: brings an open console (or a window of this program that bears its title) to
 // the front, or opens the console and runs it until it closes.
-DWORD OpenConsole(wchar_t* args, const wchar_t* scriptPath)
+DWORD OpenConsole(const wchar_t* args, const wchar_t* scriptPath)
 {
     if (HWND open = FindWindowW(nullptr, CONSOLE_TITLE))
         return static_cast<DWORD>(SetForegroundWindow(GetLastActivePopup(open)));

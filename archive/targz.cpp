@@ -1117,7 +1117,7 @@ DWORD BuildEntryPath(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* destination
 // Extracts the files, folders and hard links of a tar or tar-gzip archive under
 // 'destination', streaming through zlib; memory grows only with the number of files
 // written. The result is the first problem met (0: none); see archive.h and docs/archive.md.
-DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination)
+DWORD ExtractTarGz(const wchar_t* archive, const wchar_t* destination)
 {
     gzFile file = archive ? gzopen_w(archive, "rb") : nullptr;
     if (!file)

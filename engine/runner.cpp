@@ -230,9 +230,9 @@ void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
     wmemcpy(slot.entry, entry, MAX_PATH_CHARS);
 }
 
-DWORD RunLine(wchar_t* line, ScriptContext& context)
+DWORD RunLine(const wchar_t* line, ScriptContext& context)
 {
-    line = const_cast<wchar_t*>(SkipBlanks(line));
+    line = SkipBlanks(line);
     switch (*line) {
     case 0:
     case L';':

@@ -123,7 +123,7 @@ size_t ModulePathWithExtension(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* e
     return wcslen(path);
 }
 
-DWORD ShowHelp(HWND owner, wchar_t* args)
+DWORD ShowHelp(HWND owner, const wchar_t* args)
 {
     BlankDialogTemplate dialog;
     FillBlankDialogTemplate(dialog, nullptr);

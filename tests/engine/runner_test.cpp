@@ -166,7 +166,7 @@ TEST(Runner, NestingIsCapped)
 
 namespace {
 
-DWORD Ignore(wchar_t*, wchar_t*, ScriptContext&)
+DWORD Ignore(const wchar_t*, const wchar_t*, ScriptContext&)
 {
     return 0;
 }
