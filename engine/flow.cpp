@@ -72,7 +72,7 @@ DWORD CommandElse(const wchar_t*, const wchar_t* args, ScriptContext& context)
 DWORD CommandCall(const wchar_t* line, const wchar_t*, ScriptContext& context)
 {
     wchar_t* target = FindLabelTarget(line, L"PROC", context);
-    return target ? RunScript(target, context.scriptPath) : RESULT_NOT_FOUND;
+    return target ? RunScript(target, context.scriptPath, &context.origin) : RESULT_NOT_FOUND;
 }
 
 DWORD CommandGoto(const wchar_t* line, const wchar_t*, ScriptContext& context)

@@ -9,15 +9,8 @@ constexpr ptrdiff_t DECIDING_UNITS = 64;     // more than the longer header and 
 const wchar_t REGEDIT4[] = L"REGEDIT4";
 const wchar_t REGEDIT5[] = L"Windows Registry Editor Version 5.00";
 
-wchar_t* SkipLeadingBlanks(wchar_t* text)
-{
-    while (*text == L'\r' || *text == L'\n' || *text == L'\t' || *text == L' ' || *text >= 127)
-        ++text;
-    return text;
-}
-
 // The text after a header and the one line break that ends it (never past the text's end).
-wchar_t* SkipHeader(wchar_t* text, size_t headerLength)
+const wchar_t* SkipHeader(const wchar_t* text, size_t headerLength)
 {
     return text[headerLength] ? text + headerLength + 1 : text + headerLength;
 }
@@ -30,9 +23,30 @@ bool IsLargerThan(const wchar_t* path, DWORD bytes)
     return data.nFileSizeHigh != 0 || data.nFileSizeLow > bytes;
 }
 
-// The units in front of the registry text when 'start' begins with a header (the text
-// before it, the header and the one line break after it); 0 when it begins with neither.
-size_t CountHeaderUnits(wchar_t* text, wchar_t* start)
+// Reads the start of 'path' as text, enough to tell a file's kind; 'whole' tells whether
+// that is all of it. A file whose first characters lie beyond that start is read in full.
+wchar_t* ReadLoadPrefix(const wchar_t* path, bool& whole)
+{
+    DWORD bytes = LOAD_PREFIX_BYTES;
+    wchar_t* text = ReadTextFile(path, &bytes);
+    whole = text && !IsLargerThan(path, LOAD_PREFIX_BYTES);
+    if (!text || whole || text + bytes / sizeof(wchar_t) - SkipLoadBlanks(text) >= DECIDING_UNITS)
+        return text;
+    free(text);
+    whole = true;
+    return ReadTextFile(path, nullptr);
+}
+
+} // namespace
+
+const wchar_t* SkipLoadBlanks(const wchar_t* text)
+{
+    while (*text == L'\r' || *text == L'\n' || *text == L'\t' || *text == L' ' || *text >= 127)
+        ++text;
+    return text;
+}
+
+size_t CountHeaderUnits(const wchar_t* text, const wchar_t* start)
 {
     size_t headerLength = 0;
     if (MatchPrefix(start, REGEDIT4) >= ARRAYSIZE(REGEDIT4) - 1)
@@ -41,22 +55,6 @@ size_t CountHeaderUnits(wchar_t* text, wchar_t* start)
         headerLength = ARRAYSIZE(REGEDIT5) - 1;
     return headerLength ? static_cast<size_t>(SkipHeader(start, headerLength) - text) : 0;
 }
-
-// Reads the start of 'path' as text, enough to tell a file's kind; 'whole' tells whether
-// that is all of it. A file whose first characters lie beyond that start is read in full.
-wchar_t* ReadLoadPrefix(const wchar_t* path, bool& whole)
-{
-    DWORD bytes = LOAD_PREFIX_BYTES;
-    wchar_t* text = ReadTextFile(path, &bytes);
-    whole = text && !IsLargerThan(path, LOAD_PREFIX_BYTES);
-    if (!text || whole || text + bytes / sizeof(wchar_t) - SkipLeadingBlanks(text) >= DECIDING_UNITS)
-        return text;
-    free(text);
-    whole = true;
-    return ReadTextFile(path, nullptr);
-}
-
-} // namespace
 
 // LOAD: a provisioning document ('<'), a registry file (either header) or a script,
 // told apart by the text's first characters after blanks, line breaks and marks. A
@@ -67,7 +65,7 @@ DWORD LoadFile(const wchar_t* path)
     wchar_t* text = ReadLoadPrefix(path, whole);
     if (!text)
         return RESULT_UNREADABLE;
-    if (size_t headerUnits = CountHeaderUnits(text, SkipLeadingBlanks(text))) {
+    if (size_t headerUnits = CountHeaderUnits(text, SkipLoadBlanks(text))) {
         free(text);
         auto import = CurrentScriptLanguage().importRegistryFile;
         return import ? import(path, headerUnits) : ERROR_CALL_NOT_IMPLEMENTED;
@@ -78,14 +76,21 @@ DWORD LoadFile(const wchar_t* path)
         if (!text)
             return RESULT_UNREADABLE;
     }
-    wchar_t* start = SkipLeadingBlanks(text);
+    const wchar_t* start = SkipLoadBlanks(text);
     DWORD result;
-    if (*start == L'<')
+    if (*start == L'<') {
         result = ApplyProvisioningDocument(start);
-    else
-        result = RunScript(text, path);
+    } else {
+        TextOrigin origin{path, text, 0};
+        result = RunScript(text, path, &origin);
+    }
     free(text);
     return result;
+}
+
+DWORD CommandLoad(const wchar_t*, const wchar_t* args, ScriptContext&)
+{
+    return LoadFile(args);
 }
 
 namespace {

@@ -14,19 +14,27 @@ constexpr size_t DATE_TIME_CHARS = 80;
 int runDepth = 0;
 LogSink logSink = nullptr;
 DocumentSink documentSink = nullptr;
+FailureSink failureSink = nullptr;
 
-// The run's line buffer, reserved whole when the run starts. A line that does not fit
-// with its NUL is marked as overflowing instead of being cut; the rest of it is read and
-// dropped.
-struct LineWriter {
-    Buffer<wchar_t, LINE_BUFFER_CHARS> line;
-    bool overflow;
-};
+using LineWriter = ScriptLine;
 
 void Append(LineWriter& out, wchar_t unit)
 {
-    if (!AppendValue(out.line, unit))
+    if (!AppendValue(out.units, unit))
         out.overflow = true;
+}
+
+// Checking: an escape whose text only a run knows writes nothing and is noted. A
+// variable's text may hold anything, separators and ';' too.
+bool IsKnownOnlyToTheRun(LineWriter& out, bool isVariable)
+{
+    if (!out.checking)
+        return false;
+    if (out.unknownFrom == NOTHING_UNKNOWN)
+        out.unknownFrom = out.units.count;
+    if (isVariable && out.variableFrom == NOTHING_UNKNOWN)
+        out.variableFrom = out.units.count;
+    return true;
 }
 
 void AppendText(LineWriter& out, const wchar_t* text)
@@ -35,10 +43,14 @@ void AppendText(LineWriter& out, const wchar_t* text)
         Append(out, *text++);
 }
 
+// A run creates the folder when it is missing; a check only looks its path up.
 void AppendSpecialFolder(LineWriter& out, int folder)
 {
     wchar_t path[MAX_PATH_CHARS];
-    if (SHGetSpecialFolderPathW(nullptr, path, folder, TRUE))
+    bool found = out.checking ? SUCCEEDED(SHGetFolderPathW(nullptr, folder | CSIDL_FLAG_DONT_VERIFY, nullptr,
+                                                           SHGFP_TYPE_CURRENT, path))
+                              : SHGetSpecialFolderPathW(nullptr, path, folder, TRUE);
+    if (found)
         AppendText(out, path);
 }
 
@@ -51,6 +63,8 @@ void AppendScriptFolder(LineWriter& out, const wchar_t* scriptPath)
 
 void AppendDateOrTime(LineWriter& out, bool date)
 {
+    if (IsKnownOnlyToTheRun(out, false))
+        return;
     wchar_t text[DATE_TIME_CHARS];
     int written = date ? GetDateFormatW(USER_DEFAULT_LOCALE, 0, nullptr, nullptr, text, DATE_TIME_CHARS)
                        : GetTimeFormatW(USER_DEFAULT_LOCALE, 0, nullptr, nullptr, text, DATE_TIME_CHARS);
@@ -60,6 +74,8 @@ void AppendDateOrTime(LineWriter& out, bool date)
 
 void AppendNumber(LineWriter& out, const wchar_t* format, DWORD value)
 {
+    if (IsKnownOnlyToTheRun(out, false))
+        return;
     wchar_t text[16];
     wsprintfW(text, format, value);
     AppendText(out, text);
@@ -69,7 +85,8 @@ void AppendNumber(LineWriter& out, const wchar_t* format, DWORD value)
 void ExpandEscape(LineWriter& out, wchar_t escape, const ScriptContext& context)
 {
     if (escape >= L'0' && escape <= L'9') {
-        AppendText(out, ScriptVariables[escape - L'0']);
+        if (!IsKnownOnlyToTheRun(out, true))
+            AppendText(out, ScriptVariables[escape - L'0']);
         return;
     }
     switch (escape) {
@@ -115,22 +132,26 @@ void ReadEscape(LineWriter& out, ScriptContext& context)
     Append(out, static_cast<wchar_t>(value));
 }
 
-// Ends the line in the buffer and runs it. An overflowing command line is refused; a
-// registry section or provisioning block still runs, as it reads the raw text anyway.
-DWORD FinishLine(LineWriter& out, ScriptContext& context)
+// Ends the line in the buffer; a line that leaves no room for its NUL overflows.
+void EndLine(LineWriter& out)
 {
-    bool overflow = out.overflow || out.line.count == LINE_BUFFER_CHARS;
-    if (out.line.count == LINE_BUFFER_CHARS)
-        --out.line.count;                           // the NUL's place
-    out.line.items[out.line.count] = 0;
-    out.line.count = 0;
-    out.overflow = false;
-    if (overflow) {
-        wchar_t first = *SkipBlanks(out.line.items);
+    if (out.units.count == LINE_BUFFER_CHARS) {
+        out.overflow = true;
+        --out.units.count;                          // the NUL's place
+    }
+    out.units.items[out.units.count] = 0;
+}
+
+// Runs the line cut into the buffer. An overflowing command line is refused; a registry
+// section or provisioning block still runs, as it reads the raw text anyway.
+DWORD FinishLine(const LineWriter& out, ScriptContext& context)
+{
+    if (out.overflow) {
+        wchar_t first = *SkipBlanks(out.units.items);
         if (first != L'[' && first != L'<')
             return context.lastResult = ERROR_BUFFER_OVERFLOW;
     }
-    return RunLine(out.line.items, context);
+    return RunLine(out.units.items, context);
 }
 
 // Hands the block from the '<' line up to the marker "<>" to the configuration manager.
@@ -196,6 +217,27 @@ DocumentSink SetDocumentSink(DocumentSink sink)
     return previous;
 }
 
+FailureSink SetFailureSink(FailureSink sink)
+{
+    FailureSink previous = failureSink;
+    failureSink = sink;
+    return previous;
+}
+
+unsigned LineNumberAt(TextOrigin& origin, const wchar_t* lineStart)
+{
+    const wchar_t* at = origin.countedTo;
+    if (!at || lineStart < at)
+        return origin.linesBefore + 1;      // never behind where the count stands
+    unsigned lines = origin.linesBefore;
+    for (; at < lineStart; ++at)
+        if (*at == L'\n' || (*at == L'\r' && at[1] != L'\n'))
+            ++lines;
+    origin.countedTo = lineStart;
+    origin.linesBefore = lines;
+    return lines + 1;
+}
+
 DWORD ApplyProvisioningDocument(const wchar_t* document)
 {
     wchar_t* output = nullptr;
@@ -253,37 +295,56 @@ DWORD RunLine(const wchar_t* line, ScriptContext& context)
         FormatResultEntry(entry, context.lastResult);
         sink(entry);
     }
+    if (failureSink && context.lastResult != ERROR_SUCCESS)
+        failureSink(context.origin.file, LineNumberAt(context.origin, context.lineStart));
     return context.lastResult;
 }
 
-// Runs 'text' line by line: escapes and commas are replaced while the line is copied
-// into the run's own buffer, and each line end hands the line to RunLine. Runs nest
-// (CALL, LOAD, the console); one that would go deeper than MAX_RUN_DEPTH is refused.
-DWORD RunScript(wchar_t* text, const wchar_t* scriptPath)
+bool CutScriptLine(ScriptLine& line, ScriptContext& context)
 {
-    if (runDepth >= MAX_RUN_DEPTH)
-        return ERROR_STACK_OVERFLOW;
-    ScriptContext context{text, text, scriptPath ? scriptPath : L"", 0, 0};
-    LineWriter out{};
-    if (ReserveItems(out.line, LINE_BUFFER_CHARS) != ERROR_SUCCESS)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    ++runDepth;
+    line.units.count = 0;
+    line.overflow = false;
+    line.unknownFrom = line.variableFrom = NOTHING_UNKNOWN;
+    bool lineBreak = false;
     for (;;) {
         wchar_t unit = *context.cursor;
         if (!unit)
             break;
         ++context.cursor;
         if (unit == L'\r' || unit == L'\n') {
-            FinishLine(out, context);
-            context.lineStart = context.cursor;
-        } else if (unit == L'%') {
-            ReadEscape(out, context);
-        } else {
-            Append(out, unit == L',' ? ARG_SEPARATOR : unit);
+            lineBreak = true;
+            break;
         }
+        if (unit == L'%')
+            ReadEscape(line, context);
+        else
+            Append(line, unit == L',' ? ARG_SEPARATOR : unit);
     }
-    DWORD result = FinishLine(out, context);
-    ReleaseItems(out.line);
+    EndLine(line);
+    return lineBreak;
+}
+
+// Runs 'text' line by line: escapes and commas are replaced while the line is copied
+// into the run's own buffer, and each line end hands the line to RunLine. Runs nest
+// (CALL, LOAD, the console); one that would go deeper than MAX_RUN_DEPTH is refused.
+DWORD RunScript(wchar_t* text, const wchar_t* scriptPath, const TextOrigin* origin)
+{
+    if (runDepth >= MAX_RUN_DEPTH)
+        return ERROR_STACK_OVERFLOW;
+    ScriptContext context{text, text, scriptPath ? scriptPath : L"", 0, 0, origin ? *origin : TextOrigin{nullptr, text, 0}};
+    LineWriter out{};
+    if (ReserveItems(out.units, LINE_BUFFER_CHARS) != ERROR_SUCCESS)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    ++runDepth;
+    DWORD result;
+    for (;;) {
+        bool lineBreak = CutScriptLine(out, context);
+        result = FinishLine(out, context);
+        if (!lineBreak)
+            break;
+        context.lineStart = context.cursor;
+    }
+    ReleaseItems(out.units);
     --runDepth;
     return result;
 }

@@ -11,6 +11,7 @@ constexpr size_t TRACE_PATH_CHARS = MAX_PATH_CHARS;
 
 wchar_t tracePath[TRACE_PATH_CHARS];
 LogSink documentTrace = nullptr;
+LogSink failureTrace = nullptr;
 
 void WriteUtf8(HANDLE file, const wchar_t* text)
 {
@@ -53,6 +54,16 @@ void WriteDocumentToTrace(const wchar_t* document, DWORD result)
     documentTrace(L"\r\n");
 }
 
+// A line of its own after the failing line's result entry, indented less than the entry.
+void WriteFailureToTrace(const wchar_t* file, unsigned line)
+{
+    wchar_t number[24];
+    wsprintfW(number, L"(%u)\r\n", line);
+    failureTrace(L"  at ");
+    failureTrace(file ? file : L"the command line");
+    failureTrace(number);
+}
+
 } // namespace
 
 LogSink TraceSinkFromEnvironment()
@@ -67,4 +78,10 @@ DocumentSink TraceDocumentSinkFromEnvironment()
 {
     documentTrace = TraceSinkFromEnvironment();
     return documentTrace ? WriteDocumentToTrace : nullptr;
+}
+
+FailureSink TraceFailureSinkFromEnvironment()
+{
+    failureTrace = TraceSinkFromEnvironment();
+    return failureTrace ? WriteFailureToTrace : nullptr;
 }

@@ -5,6 +5,7 @@
 // output document, the document echoed back with query answers and errors, is built with
 // MSXML as well. See docs/provisioning.md for the subset and the result codes.
 #include "registry/registry.h"
+#include "base/findings.h"
 #include <msxml2.h>
 #include <wincrypt.h>
 #include <cstdlib>
@@ -1091,7 +1092,123 @@ HRESULT ProcessDocument(const wchar_t* xml, Output& out)
     return result;
 }
 
+// --- the check alone ---
+
+// The start of line 'line' (from 1) of 'xml', 'column' units on (from 1) but not past that
+// line's end; the parser counts CR LF, CR and LF as one line break each.
+const wchar_t* PositionOfLine(const wchar_t* xml, long line, long column)
+{
+    const wchar_t* at = xml;
+    for (long current = 1; current < line && *at; ++at)
+        if (*at == L'\n' || (*at == L'\r' && at[1] != L'\n'))
+            ++current;
+    for (long unit = 1; unit < column && *at && *at != L'\r' && *at != L'\n'; ++unit)
+        ++at;
+    return at;
+}
+
+// Skips the markup at 'at' ('<' before it) that is no start tag: a comment, a CDATA
+// section, a processing instruction, a document type or an end tag; nullptr when 'at'
+// begins a start tag.
+const wchar_t* SkipOtherMarkup(const wchar_t* at)
+{
+    struct Markup {
+        const wchar_t* open;
+        const wchar_t* close;
+    };
+    static const Markup OTHER_MARKUP[] = {
+        {L"!--", L"-->"}, {L"![CDATA[", L"]]>"}, {L"?", L"?>"}, {L"!", L">"}, {L"/", L">"},
+    };
+    for (const auto& markup : OTHER_MARKUP) {
+        size_t length = wcslen(markup.open);
+        if (wcsncmp(at, markup.open, length) == 0) {
+            const wchar_t* close = wcsstr(at + length, markup.close);
+            return close ? close : at + wcslen(at);
+        }
+    }
+    return nullptr;
+}
+
+// The '<' of element 'ordinal' (0: the root) in document order: in a well-formed document
+// every other '<' opens other markup. The list of items holds the elements below the root
+// in document order up to a refused one, so item i is element i + 1.
+const wchar_t* StartOfElement(const wchar_t* xml, size_t ordinal)
+{
+    size_t seen = 0;
+    for (const wchar_t* at = wcschr(xml, L'<'); at; at = wcschr(at + 1, L'<')) {
+        const wchar_t* skipped = SkipOtherMarkup(at + 1);
+        if (skipped) {
+            at = skipped;
+            if (!*at)
+                break;
+            continue;
+        }
+        if (seen++ == ordinal)
+            return at;
+    }
+    return xml;
+}
+
+struct RefusalFinding {
+    HRESULT refusal;
+    FindingCode code;
+};
+
+const RefusalFinding REFUSAL_FINDINGS[] = {
+    {PROVISIONING_BAD_XML, FINDING_XML_NOT_WELL_FORMED},
+    {PROVISIONING_OTHER_ROOT, FINDING_XML_OTHER_ROOT},
+    {PROVISIONING_UNKNOWN_PROVIDER, FINDING_XML_UNKNOWN_PROVIDER},
+    {PROVISIONING_UNKNOWN_DATATYPE, FINDING_XML_UNKNOWN_DATATYPE},
+    {PROVISIONING_BAD_VALUE, FINDING_XML_BAD_VALUE},
+    {PROVISIONING_BAD_KEY_PATH, FINDING_XML_BAD_KEY_PATH},
+    {PROVISIONING_UNSUPPORTED, FINDING_XML_UNSUPPORTED},
+};
+
+void ReportRefusal(HRESULT refusal, const wchar_t* at)
+{
+    FindingCode code = FINDING_XML_NOT_CHECKED;         // no memory, no MSXML
+    for (const auto& row : REFUSAL_FINDINGS)
+        if (row.refusal == refusal)
+            code = row.code;
+    ReportFinding(code, at);
+}
+
+// Reads and checks the document as ProcessDocument does, and applies nothing.
+HRESULT CheckDocumentText(const wchar_t* xml)
+{
+    ComHolder<IXMLDOMDocument> document;
+    long line = 0, position = 0;
+    HRESULT result = LoadDocument(xml, document.p, line, position);
+    if (FAILED(result)) {
+        ReportRefusal(result, line > 0 ? PositionOfLine(xml, line, position) : xml);
+        return result;
+    }
+    ComHolder<IXMLDOMElement> root;
+    if (FAILED(document.p->get_documentElement(&root.p)) || !root.p) {
+        ReportRefusal(PROVISIONING_BAD_XML, xml);
+        return PROVISIONING_BAD_XML;
+    }
+    Check check{};
+    CheckDocument(check, document.p, root.p);
+    result = check.list.failed ? E_OUTOFMEMORY : check.refusal;
+    if (FAILED(result))
+        ReportRefusal(result, StartOfElement(xml, check.refusedItem == ROOT_ITEM ? 0 : check.refusedItem + 1));
+    FreeItems(check.list);
+    return result;
+}
+
 } // namespace
+
+HRESULT CheckProvisioningDocument(const wchar_t* xml)
+{
+    if (!xml)
+        return E_INVALIDARG;
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT result = CheckDocumentText(xml);
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return result;
+}
 
 HRESULT ProcessProvisioningDocument(const wchar_t* xml, wchar_t** output)
 {

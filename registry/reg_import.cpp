@@ -1,5 +1,6 @@
 #include "registry/registry.h"
 #include "base/buffer.h"
+#include "base/findings.h"
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
@@ -21,7 +22,15 @@ struct ImportState {
     HKEY currentKey;        // that key, open; nullptr when the writer's observer made it
     bool keyFailed;         // the last key line named a key the registry would not open
     RegistryFormat format;
+    const wchar_t* rawLine; // where the current line starts in the text, for findings
+    bool rootUnknown;       // the last key line named no root: its value lines were reported with it
 };
+
+// What the import skips or misreads, reported at the start of the line it stands in.
+void ReportAtLine(const ImportState& state, FindingCode code)
+{
+    ReportFinding(code, state.rawLine);
+}
 
 enum class LineKind { Blank, Key, Value, Comment, Foreign, UnderFailedKey };
 
@@ -231,16 +240,23 @@ wchar_t* FindKeyNameEnd(CookedLine& line)
     state.currentKey = nullptr;
     state.currentRoot = nullptr;
     state.keyFailed = false;
+    state.rootUnknown = false;
     if (state.line.count < 2)
         return ERROR_SUCCESS;
-    *FindKeyNameEnd(state.line) = 0;
+    wchar_t* nameEnd = FindKeyNameEnd(state.line);
+    if (*nameEnd != L']')
+        ReportAtLine(state, FINDING_REGISTRY_KEY_NOT_CLOSED);
+    *nameEnd = 0;
     const wchar_t* keyText = state.line.items + 1;
     bool deleting = *keyText == L'-';
     if (deleting)
         ++keyText;
     HKEY root = ParseRegistryRoot(keyText);
-    if (!root)
+    if (!root) {
+        ReportAtLine(state, FINDING_REGISTRY_UNKNOWN_ROOT);
+        state.rootUnknown = true;
         return ERROR_SUCCESS;           // its value lines are foreign lines
+    }
     if (deleting) {
         DWORD result = DeleteRegistryTree(root, keyText);
         return result == RESULT_REGISTRY_ROOT ? ERROR_SUCCESS : IgnoreMissing(static_cast<LSTATUS>(result));
@@ -277,8 +293,45 @@ RegistryKey CurrentKey(const ImportState& state)
 // Each store gets the text right after its marker and returns the registry's result.
 using ValueStore = DWORD (*)(const ImportState& state, const wchar_t* name, wchar_t* afterMarker);
 
+// 'text' up to its end holds nothing but blanks.
+bool IsBlankToEnd(const wchar_t* text)
+{
+    return !*SkipBlanks(text);
+}
+
+// A number of one to eight hex digits, blanks around it: more digits lose the high ones.
+bool IsWholeDwordText(const wchar_t* text)
+{
+    text = SkipBlanks(text);
+    size_t digits = 0;
+    while (HexDigitValue(text[digits]) >= 0)
+        ++digits;
+    return digits >= 1 && digits <= 8 && IsBlankToEnd(text + digits);
+}
+
+// Groups of two hex digits separated by commas, blanks after each: any other group is
+// read digit by digit, a non-digit as 0, and a third digit is dropped.
+bool IsWholeHexList(const wchar_t* text)
+{
+    if (IsBlankToEnd(text))
+        return true;
+    for (;;) {
+        if (HexDigitValue(text[0]) < 0 || HexDigitValue(text[1]) < 0)
+            return false;
+        text = SkipBlanks(text + 2);
+        if (!*text)
+            return true;
+        if (*text++ != L',')
+            return false;
+        if (IsBlankToEnd(text))
+            return true;            // a comma after the last byte
+    }
+}
+
 DWORD StoreDword(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
+    if (FindingsWanted() && !IsWholeDwordText(afterMarker))
+        ReportAtLine(state, FINDING_REGISTRY_BAD_HEX);
     DWORD number = ReadHexNumber(SkipBlanks(afterMarker));
     return StoreValue(state, name, REG_DWORD, &number, sizeof number);
 }
@@ -321,8 +374,12 @@ DWORD StoreHex(const ImportState& state, const wchar_t* name, wchar_t* afterMark
 {
     DWORD type = *afterMarker == L'(' ? ReadHexNumber(afterMarker + 1) : REG_BINARY;
     wchar_t* colon = wcschr(afterMarker, L':');
-    if (!colon)
+    if (!colon) {
+        ReportAtLine(state, FINDING_REGISTRY_UNKNOWN_TYPE);
         return ERROR_SUCCESS;
+    }
+    if (FindingsWanted() && !IsWholeHexList(colon + 1))
+        ReportAtLine(state, FINDING_REGISTRY_BAD_HEX);
     auto* bytes = reinterpret_cast<BYTE*>(colon + 1);
     DWORD count = DecodeHexList(colon + 1, bytes);
     bytes[count] = 0;
@@ -339,8 +396,17 @@ DWORD StoreHex(const ImportState& state, const wchar_t* name, wchar_t* afterMark
 DWORD StoreMultiString(const ImportState& state, const wchar_t* name, wchar_t* afterMarker)
 {
     wchar_t* in = wcschr(afterMarker, QUOTE_MARKER);
-    if (!in)
+    if (!in) {
+        ReportAtLine(state, FINDING_REGISTRY_UNKNOWN_TYPE);
         return ERROR_SUCCESS;
+    }
+    if (FindingsWanted()) {
+        size_t quotes = 0;
+        for (const wchar_t* unit = in; *unit; ++unit)
+            quotes += *unit == QUOTE_MARKER;
+        if (quotes % 2)
+            ReportAtLine(state, FINDING_REGISTRY_UNTERMINATED_TEXT);
+    }
     wchar_t* start = ++in;
     wchar_t* out = start;
     while (*in) {
@@ -361,8 +427,10 @@ DWORD StoreQuotedText(const ImportState& state, const wchar_t* name, DWORD type,
 {
     wchar_t* open = wcschr(text, QUOTE_MARKER);
     wchar_t* close = open ? wcschr(open + 1, QUOTE_MARKER) : nullptr;
-    if (!close)
+    if (!close) {
+        ReportAtLine(state, open ? FINDING_REGISTRY_UNTERMINATED_TEXT : FINDING_REGISTRY_UNKNOWN_TYPE);
         return ERROR_SUCCESS;
+    }
     *close = 0;
     return StoreValue(state, name, type, open + 1, (close - open) * sizeof(wchar_t));
 }
@@ -395,6 +463,16 @@ const TypeMarker TYPE_MARKERS[] = {
     {L"MUI_SZ:", StoreMuiText},
 };
 
+// A foreign line ends a script's section and runs as a command, which is what a section
+// is for, unless it looks like a value line (no key above it); in a file it is skipped.
+// The value lines under a key line without root were reported with that line.
+void ReportForeignLine(const ImportState& state, bool inSection)
+{
+    bool valueLine = state.line.items[0] == L'@' || state.line.items[0] == QUOTE_MARKER;
+    if (valueLine ? !state.rootUnknown : !inSection)
+        ReportAtLine(state, FINDING_REGISTRY_FOREIGN_LINE);
+}
+
 // '@' names the default value, a quoted name runs to the next quote marker; the value
 // text starts at the first "=" after the name. Lines without either are skipped.
 [[nodiscard]] DWORD ApplyValueLine(ImportState& state)
@@ -404,15 +482,19 @@ const TypeMarker TYPE_MARKERS[] = {
     wchar_t* afterName = line + 1;
     if (line[0] == QUOTE_MARKER) {
         wchar_t* close = wcschr(line + 1, QUOTE_MARKER);
-        if (!close)
+        if (!close) {
+            ReportAtLine(state, FINDING_REGISTRY_UNTERMINATED_TEXT);
             return ERROR_SUCCESS;
+        }
         *close = 0;
         name = line + 1;
         afterName = close + 1;
     }
     wchar_t* valueText = wcschr(afterName, L'=');
-    if (!valueText)
+    if (!valueText) {
+        ReportAtLine(state, FINDING_REGISTRY_NO_EQUALS);
         return ERROR_SUCCESS;
+    }
     wchar_t* data = valueText + (SkipBlanks(valueText + 1) - valueText);
     for (const auto& row : TYPE_MARKERS) {
         size_t matched = MatchPrefixNoCase(data, row.marker);
@@ -431,7 +513,7 @@ const TypeMarker TYPE_MARKERS[] = {
 // back here forever), else the cursor ends at the end of the text.
 DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** cursor)
 {
-    ImportState state{{}, nullptr, {}, nullptr, false, format};
+    ImportState state{{}, nullptr, {}, nullptr, false, format, text, false};
     DWORD result = ReserveItems(state.line, FIRST_LINE_CAPACITY);
     if (result == ERROR_SUCCESS)
         result = ReserveItems(state.currentPath, FIRST_LINE_CAPACITY);
@@ -445,6 +527,7 @@ DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** curso
             break;
         }
         position = text + (lineEnd - text);
+        state.rawLine = lineStart;
         DWORD lineResult = ERROR_SUCCESS;
         switch (ClassifyLine(state)) {
         case LineKind::Key:
@@ -455,6 +538,7 @@ DWORD ImportRegistryTextAs(RegistryFormat format, wchar_t* text, wchar_t** curso
             break;
         case LineKind::Foreign:
             lineResult = ERROR_NOT_REGISTRY_FILE;
+            ReportForeignLine(state, cursor != nullptr);
             if (cursor) {
                 EndImport(state);
                 *cursor = lineStart == firstLine ? position : lineStart;

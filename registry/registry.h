@@ -111,3 +111,7 @@ constexpr HRESULT PROVISIONING_UNSUPPORTED = static_cast<HRESULT>(0x80070032u); 
 // answers and an error element at each failed item, or nullptr when it could not be made;
 // the caller releases it with delete[].
 HRESULT ProcessProvisioningDocument(const wchar_t* xml, wchar_t** output);
+// The check of ProcessProvisioningDocument alone: applies nothing, and reports a refusal
+// to the finding sink (base/findings.h) at its place in 'xml', the parser's line and column
+// for XML that is not well-formed, else the start tag of the refused element. Its result.
+HRESULT CheckProvisioningDocument(const wchar_t* xml);
