@@ -1,4 +1,5 @@
 #include "commands/commands.h"
+#include "base/changes.h"
 #include "platform/device_calls.h"
 #include <tlhelp32.h>
 #include <cstdlib>
@@ -81,7 +82,8 @@ LPARAM MessageParameter(wchar_t* argument)
 } // namespace
 
 // EXEC [!]file[,parameters]: starts a program or opens a document and, without '!', waits
-// until the started process ends. The platform's error when the shell failed.
+// until the started process ends. The platform's error when the shell failed; the
+// observer's answer when it ended the wait (Stop: the program goes on running).
 DWORD ExecuteProgram(wchar_t* args)
 {
     bool wait = *args != L'!';
@@ -93,9 +95,9 @@ DWORD ExecuteProgram(wchar_t* args)
     if (result != ERROR_SUCCESS || !process)
         return result;
     if (wait)
-        WaitForSingleObject(process, INFINITE);
+        result = WaitReportingProgress(process, INFINITE);
     CloseHandle(process);
-    return ERROR_SUCCESS;
+    return result;
 }
 
 // KILL prefix: terminates every process whose executable name starts with 'args' (ASCII

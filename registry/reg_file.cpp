@@ -36,6 +36,7 @@ struct RegistryFileReader {
     TextBuffer text;
     bool headerSeen;
     RegistryFormat format;
+    ULONGLONG bytesRead;
 };
 
 // Reads until the byte buffer is full or the file ends (then 'atEnd' is set).
@@ -48,6 +49,7 @@ struct RegistryFileReader {
         if (!outwardCalls.readFile(reader.file, raw.items + raw.count, wanted, &read, nullptr))
             return RESULT_UNREADABLE;
         raw.count += read;
+        reader.bytesRead += read;
         reader.atEnd = read == 0;
     }
     return ERROR_SUCCESS;
@@ -232,15 +234,19 @@ DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
     if (!file)
         return RESULT_UNREADABLE;
-    RegistryFileReader reader{file, {}, false, headerUnits, {}, {}, false, RegistryFormat::Version5};
+    RegistryFileReader reader{file, {}, false, headerUnits, {}, {}, false, RegistryFormat::Version5, 0};
     DWORD result = ERROR_SUCCESS;
     DWORD status = ReserveItems(reader.raw, REG_FILE_PIECE_BYTES);
     if (status == ERROR_SUCCESS)
         status = FillBytes(reader);
     if (status == ERROR_SUCCESS)
         DetectEncoding(reader);
-    while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.count == 0 && reader.text.units.count == reader.text.keyLength))
+    while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.count == 0 && reader.text.units.count == reader.text.keyLength)) {
+        ULONGLONG readBefore = reader.bytesRead;
         status = ImportNextPiece(reader, result);
+        if (status == ERROR_SUCCESS)
+            status = ReportProgress(reader.bytesRead - readBefore);      // the observer may stop the import here
+    }
     ReleaseItems(reader.raw);
     ReleaseItems(reader.text.units);
     CloseHandle(file);
