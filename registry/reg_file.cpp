@@ -229,6 +229,8 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
 
 // Reads the file in pieces of REG_FILE_PIECE_BYTES and imports each run of complete lines
 // as it arrives, so that memory does not grow with the file, only with its longest line.
+// After each piece the observer hears of the bytes read; its answer other than 0 ends the
+// import with that result (Stop).
 DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
 {
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
@@ -241,11 +243,12 @@ DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
         status = FillBytes(reader);
     if (status == ERROR_SUCCESS)
         DetectEncoding(reader);
+    ULONGLONG reported = 0;
     while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.count == 0 && reader.text.units.count == reader.text.keyLength)) {
-        ULONGLONG readBefore = reader.bytesRead;
         status = ImportNextPiece(reader, result);
         if (status == ERROR_SUCCESS)
-            status = ReportProgress(reader.bytesRead - readBefore);      // the observer may stop the import here
+            status = ReportProgress(reader.bytesRead - reported);      // the observer may stop the import here
+        reported = reader.bytesRead;
     }
     ReleaseItems(reader.raw);
     ReleaseItems(reader.text.units);
