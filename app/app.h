@@ -56,6 +56,8 @@ struct ConsolePlace {
     bool isMaximized;
 };
 bool ParseConsolePlace(const wchar_t* text, ConsolePlace& place);
+// Moves 'rect' into 'area', shrinking it where it is larger.
+void FitRectInto(RECT& rect, const RECT& area);
 // Full screen on a handheld or a phone-sized screen; elsewhere a resizable window where it
 // was last closed.
 void PlaceConsole(HWND dialog);

@@ -17,7 +17,7 @@ constexpr DWORD PROGRESS_DELAY_MS = 500;        // a shorter run shows no progre
 constexpr DWORD PROGRESS_INTERVAL_MS = 100;
 constexpr size_t PROGRESS_CHARS = 256;
 constexpr size_t PIECE_CHARS = 64;
-constexpr wchar_t PIECE_SEPARATOR[] = L"   |   ";
+constexpr wchar_t PIECE_SEPARATOR[] = L" | ";
 
 struct ConsoleRun {
     bool isRunning;

@@ -28,15 +28,21 @@ RECT WorkAreaOf(HWND window)
     return monitor.rcWork;
 }
 
-// The kept place, when it is whole and still lies on a screen.
+// The kept place when it is whole, moved onto the work area of the screen nearest to it
+// (and made no larger than that area): the screens may have changed since.
 bool ReadKeptPlace(ConsolePlace& place)
 {
     wchar_t text[PLACE_CHARS] = {};
     DWORD type = 0;
     DWORD bytes = sizeof text - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, PLACE_VALUE, RRF_RT_REG_SZ, &type, text, &bytes) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, PLACE_VALUE, RRF_RT_REG_SZ, &type, text, &bytes) != ERROR_SUCCESS ||
+        !ParseConsolePlace(text, place))
         return false;
-    return ParseConsolePlace(text, place) && MonitorFromRect(&place.rect, MONITOR_DEFAULTTONULL);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoW(MonitorFromRect(&place.rect, MONITOR_DEFAULTTONEAREST), &monitor))
+        FitRectInto(place.rect, monitor.rcWork);
+    return true;
 }
 
 void FitToFirstSize(HWND dialog)
@@ -53,6 +59,15 @@ void FitToFirstSize(HWND dialog)
 }
 
 } // namespace
+
+void FitRectInto(RECT& rect, const RECT& area)
+{
+    LONG width = rect.right - rect.left < area.right - area.left ? rect.right - rect.left : area.right - area.left;
+    LONG height = rect.bottom - rect.top < area.bottom - area.top ? rect.bottom - rect.top : area.bottom - area.top;
+    LONG left = rect.left < area.left ? area.left : rect.left > area.right - width ? area.right - width : rect.left;
+    LONG top = rect.top < area.top ? area.top : rect.top > area.bottom - height ? area.bottom - height : rect.top;
+    rect = {left, top, left + width, top + height};
+}
 
 bool ParseConsolePlace(const wchar_t* text, ConsolePlace& place)
 {

@@ -31,4 +31,20 @@ TEST(ConsoleWindow, KeptPlaceIsReadWholeOrNotAtAll)
     }
 }
 
+TEST(ConsoleWindow, KeptPlaceMovesOntoTheScreen)
+{
+    const RECT AREA = {0, 0, 800, 570};
+    const RECT CASES[][2] = {       // kept, placed
+        {{100, 50, 740, 530}, {100, 50, 740, 530}},
+        {{500, 400, 1140, 880}, {160, 90, 800, 570}},       // past the right and the bottom
+        {{-900, -20, -260, 460}, {0, 0, 640, 480}},         // a screen no longer there
+        {{-10, 0, 1290, 1000}, {0, 0, 800, 570}},           // larger than the area
+    };
+    for (const auto& c : CASES) {
+        RECT rect = c[0];
+        FitRectInto(rect, AREA);
+        EXPECT_TRUE(EqualRect(&rect, &c[1])) << rect.left << "," << rect.top << "," << rect.right << "," << rect.bottom;
+    }
+}
+
 } // namespace
