@@ -67,6 +67,33 @@ template <size_t N>
     return ERROR_SUCCESS;
 }
 
+// language.cpp
+// The two languages of the program's texts, menus and dialogs.
+constexpr LANGID LANGUAGE_CHINESE = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+constexpr LANGID LANGUAGE_ENGLISH = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+// The language a setting ("zh", "en", any case; anything else or nullptr: none) chooses,
+// else the one the interface language calls for: Chinese for a Chinese interface, English
+// for every other.
+LANGID ChooseProgramLanguage(const wchar_t* setting, LANGID interfaceLanguage);
+// The language VARNOLT_LANG and the user's interface language choose, read at each call
+// (texts are loaded seldom). Every text, menu and dialog of the program is loaded in it.
+LANGID ProgramLanguage();
+// Resource 'id' of 'type' in the program's language, else in the other one, else in any.
+HRSRC FindProgramResource(HINSTANCE module, const wchar_t* type, UINT id);
+// String 'id' in the program's language (the other one's where it has none), read in place
+// and not NUL-terminated: its units in 'length'; nullptr (and 0) when neither has it.
+const wchar_t* FindProgramString(HINSTANCE module, UINT id, size_t& length);
+// Copies string 'id' as LoadStringW does (cut to 'capacity' - 1 units, NUL-terminated) and
+// returns its length, 0 when it is missing.
+int LoadProgramString(HINSTANCE module, UINT id, wchar_t* text, int capacity);
+template <size_t N>
+int LoadProgramString(UINT id, wchar_t (&text)[N])
+{
+    return LoadProgramString(instanceHandle, id, text, static_cast<int>(N));
+}
+HMENU LoadProgramMenu(HINSTANCE module, UINT id);
+const DLGTEMPLATE* FindProgramDialog(HINSTANCE module, UINT id);
+
 // text.cpp
 bool CharEqualsNoCase(wchar_t a, wchar_t b);
 size_t MatchPrefix(const wchar_t* subject, const wchar_t* other);

@@ -74,3 +74,11 @@ DWORD ReportProgress(ULONGLONG bytes);
 // happens; 0 lets it go on, CHANGE_MADE_BY_OBSERVER means it is to be left undone and
 // counted as done (a trial run), anything else refuses it with that result.
 DWORD AnnounceAction(ChangeKind kind, const wchar_t* subject, const wchar_t* detail);
+// How long a wait goes on without giving the observer a chance to stop it.
+constexpr DWORD WAIT_SLICE_MS = 20;
+// Waits until 'handle' is signalled (nullptr: for the time alone) or 'milliseconds' have
+// passed (INFINITE: no limit). While an observer watches, the wait goes in slices of
+// WAIT_SLICE_MS with ReportProgress(0) after each, so that the run can be stopped and its
+// window answers. 0 at the end of the wait; the observer's answer when it ended the wait;
+// the platform's error when the wait failed.
+[[nodiscard]] DWORD WaitReportingProgress(HANDLE handle, DWORD milliseconds);

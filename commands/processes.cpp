@@ -1,4 +1,5 @@
 #include "commands/commands.h"
+#include "base/changes.h"
 #include "platform/device_calls.h"
 #include <tlhelp32.h>
 #include <cstdlib>
@@ -93,7 +94,8 @@ ProgramRequest ReadProgramRequest(const wchar_t* args)
 }
 
 // EXEC [!]file[,parameters]: starts a program or opens a document and, without '!', waits
-// until the started process ends. The platform's error when the shell failed.
+// until the started process ends. The platform's error when the shell failed; the
+// observer's answer when it ended the wait (Stop: the program goes on running).
 DWORD ExecuteProgram(const wchar_t* args)
 {
     ProgramRequest request = ReadProgramRequest(args);
@@ -105,9 +107,9 @@ DWORD ExecuteProgram(const wchar_t* args)
     if (result != ERROR_SUCCESS || !process)
         return result;
     if (request.wait)
-        WaitForSingleObject(process, INFINITE);
+        result = WaitReportingProgress(process, INFINITE);
     CloseHandle(process);
-    return ERROR_SUCCESS;
+    return result;
 }
 
 // KILL prefix: terminates every process whose executable name starts with 'args' (ASCII

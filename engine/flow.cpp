@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/changes.h"
 #include <cstdlib>
 
 namespace {
@@ -103,12 +104,12 @@ DWORD CommandBatc(const wchar_t*, const wchar_t* args, ScriptContext& context)
     return RunBatch(args, context);
 }
 
-// A negative time would sleep for weeks; it waits for nothing instead.
+// A negative time would sleep for weeks; it waits for nothing instead. The observer may
+// end the wait early (Stop), with its answer as the result.
 DWORD CommandWait(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     long milliseconds = _wtol(args);
-    Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
-    return ERROR_SUCCESS;
+    return WaitReportingProgress(nullptr, milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
 }
 
 DWORD CommandBeep(const wchar_t*, const wchar_t* args, ScriptContext&)

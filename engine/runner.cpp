@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 #include "base/buffer.h"
+#include "base/changes.h"
 #include "platform/platform.h"
 #include <shlobj.h>
 #include <cwchar>
@@ -144,12 +145,17 @@ void EndLine(LineWriter& out)
 
 // Runs the line cut into the buffer. An overflowing command line is refused; a registry
 // section or provisioning block still runs, as it reads the raw text anyway.
+// Before each line the change observer may end the run (Stop): its answer is the result.
 DWORD FinishLine(const LineWriter& out, ScriptContext& context)
 {
     if (out.overflow) {
         wchar_t first = *SkipBlanks(out.units.items);
         if (first != L'[' && first != L'<')
             return context.lastResult = ERROR_BUFFER_OVERFLOW;
+    }
+    if (DWORD answer = ReportProgress(0); answer != ERROR_SUCCESS) {
+        context.cursor = END_OF_SCRIPT;
+        return context.lastResult = answer;
     }
     return RunLine(out.units.items, context);
 }

@@ -47,7 +47,7 @@ void ShowGuide(HWND view)
         return;
     }
     wchar_t message[MESSAGE_CHARS] = {};
-    LoadStringW(instanceHandle, IDS_NO_HELP_FILE, message, MESSAGE_CHARS);
+    LoadProgramString(IDS_NO_HELP_FILE, message);
     ShowSource(view, message);
 }
 

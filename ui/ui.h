@@ -31,6 +31,13 @@ int ScreenDpiX();
 int ScreenDpiY();
 // A length designed for 96 pixels per inch, on a screen of 'pixelsPerInch'.
 int ScalePixels(int designLength, int pixelsPerInch);
+// True for the platform types of the handhelds, "PocketPC" and "SmartPhone" (any case).
+bool IsHandheldType(const wchar_t* platformType);
+// True on a Pocket PC or a Smartphone, read once; false on the desktop.
+bool IsHandheldPlatform();
+// True for a work area of a phone's size: narrower or lower than a small desktop screen
+// (640 by 480 pixels at 96 pixels per inch, less a task bar) at the screen's density.
+bool IsPhoneSizedArea(int width, int height, int dpiX, int dpiY);
 
 // menu_bar.cpp
 // The soft-key bar of 'parent' from menu-bar resource 'resourceId'; nullptr when it cannot
@@ -41,6 +48,8 @@ HMENU GetBarButtonMenu(HWND bar, int position);
 bool IsMenuItemChecked(HMENU menu, UINT id);
 void SetBarButtonState(HWND bar, UINT id, BYTE state);
 void SetBarButtonEnabled(HWND bar, UINT id, bool enabled);
+// Gives the button 'id' the text of string 'textId'.
+void SetBarButtonText(HWND bar, UINT id, UINT textId);
 int ShowMenuMessage(UINT id, HWND window, const wchar_t* text, UINT type);
 
 // browse.cpp
