@@ -9,6 +9,13 @@ extern const ScriptLanguage VARNOLT_LANGUAGE;
 // What stands behind the configuration manager's door: the registry family's processor.
 extern const ConfigurationProcessor VARNOLT_CONFIGURATION_PROCESSOR;
 
+// check_command.cpp
+// True for a command line "/check <file or pattern>".
+bool IsCheckCommandLine(const wchar_t* commandLine);
+// Checks the files the command line names (see CheckScriptFiles) and writes the findings
+// to standard output, or shows them in the help viewer without one. 0 when no error was found.
+[[nodiscard]] DWORD CheckCommandLine(wchar_t* commandLine);
+
 // console.cpp
 extern HWND consoleMenuBar;             // the last console's menu bar
 extern const wchar_t* consoleScriptPath;    // the script path the console's lines run with

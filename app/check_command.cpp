@@ -1,0 +1,74 @@
+// Varnolt.exe /check <file or pattern>: the checker's findings go to standard output when
+// the program was given one (a build, an editor's task, a shell with a pipe or a file),
+// else to the help viewer as a page, since a program started from the desktop has none.
+#include "app/app.h"
+#include "base/buffer.h"
+#include "ui/ui.h"
+#include <cstdlib>
+
+namespace {
+
+const wchar_t CHECK_SWITCH[] = L"/check";
+
+void WriteToHandle(void* context, const wchar_t* text)
+{
+    int length = static_cast<int>(wcslen(text));
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    char* utf8 = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
+    if (!utf8)
+        return;
+    WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, bytes, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(static_cast<HANDLE>(context), utf8, static_cast<DWORD>(bytes), &written, nullptr);
+    free(utf8);
+}
+
+// Collects the output as the text of an HTML page: '<' and '&' written as entities.
+void AppendToPage(void* context, const wchar_t* text)
+{
+    auto& page = *static_cast<Buffer<wchar_t>*>(context);
+    for (; *text; ++text) {
+        const wchar_t* entity = *text == L'<' ? L"&lt;" : *text == L'&' ? L"&amp;" : nullptr;
+        (void)(entity ? AppendItems(page, entity, wcslen(entity)) : AppendItems(page, text, 1));
+    }
+}
+
+bool HasStandardOutput(HANDLE output)
+{
+    return output && output != INVALID_HANDLE_VALUE && GetFileType(output) != FILE_TYPE_UNKNOWN;
+}
+
+DWORD CheckIntoPage(const wchar_t* pattern)
+{
+    Buffer<wchar_t> page{};
+    const wchar_t HEAD[] = L"<html><body><pre>";
+    const wchar_t TAIL[] = L"</pre></body></html>";
+    (void)AppendItems(page, HEAD, ARRAYSIZE(HEAD) - 1);
+    DWORD result = CheckScriptFiles(pattern, {AppendToPage, &page});
+    if (AppendItems(page, TAIL, ARRAYSIZE(TAIL)) == ERROR_SUCCESS)
+        (void)ShowHelp(nullptr, page.items);
+    ReleaseItems(page);
+    return result;
+}
+
+} // namespace
+
+bool IsCheckCommandLine(const wchar_t* commandLine)
+{
+    const size_t length = ARRAYSIZE(CHECK_SWITCH) - 1;
+    return MatchPrefixNoCase(commandLine, CHECK_SWITCH) >= length &&
+           (commandLine[length] == L' ' || commandLine[length] == L'\t');
+}
+
+DWORD CheckCommandLine(wchar_t* commandLine)
+{
+    wchar_t* pattern = const_cast<wchar_t*>(SkipBlanks(commandLine + ARRAYSIZE(CHECK_SWITCH) - 1));
+    size_t length = wcslen(pattern);
+    while (length > 0 && (pattern[length - 1] == L' ' || pattern[length - 1] == L'\t'))
+        pattern[--length] = 0;
+    pattern = StripQuotes(pattern, L'"');
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (HasStandardOutput(output))
+        return CheckScriptFiles(pattern, {WriteToHandle, output});
+    return CheckIntoPage(pattern);
+}
