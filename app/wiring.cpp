@@ -67,7 +67,8 @@ void CheckRegx(const wchar_t* args)
 {
     RegxArgument parts;
     if (ReadRegxArgument(args, parts) != ERROR_SUCCESS) {
-        ReportFinding(ParseRegistryRoot(args) ? FINDING_REGX_NO_VALUE_PART : FINDING_REGX_NO_ROOT, args);
+        const wchar_t* afterRoot = args;
+        ReportFinding(ParseRegistryRoot(afterRoot) ? FINDING_REGX_NO_VALUE_PART : FINDING_REGX_NO_ROOT, args);
         return;
     }
     wchar_t marker = UnitOfPiece(parts.valuePart, 0);

@@ -113,6 +113,7 @@ struct FileCheck {
     size_t labelCount;
     const wchar_t* pendingEndp;     // a top-level ENDP that no top-level line has followed yet
     const wchar_t* gotoLanding;     // where the previous line's GOTO lands (its label's text)
+    const wchar_t* elsePiece;       // the command an ELSE of this line runs
 };
 
 // --- output ---
@@ -272,10 +273,12 @@ void CheckIfex(FileCheck& check, const wchar_t* command, const wchar_t* args, in
         Report(check, FINDING_BLOCK_NOT_CLOSED, command);
 }
 
+// An ELSE run by an ELSE was reported with the outer one.
 void CheckElse(FileCheck& check, const wchar_t* command, const wchar_t* args, int depth)
 {
-    if (!CurrentScope(check).seenIfex)
+    if (!CurrentScope(check).seenIfex && command != check.elsePiece)
         Report(check, FINDING_ELSE_WITHOUT_IFEX, command);
+    check.elsePiece = args;
     if (*args)
         CheckPiece(check, args, depth);
 }

@@ -150,7 +150,8 @@ void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result);
 LogSink TraceSinkFromEnvironment();
 // The same setting for output documents: each is written after its result entry.
 DocumentSink TraceDocumentSinkFromEnvironment();
-// The same setting for failing lines: "  at file(line)" after the line's result entry.
+// The same setting for failing lines (a result other than 0) of a file: "  at file(line)"
+// after the line's result entry.
 FailureSink TraceFailureSinkFromEnvironment();
 
 // conditions.cpp

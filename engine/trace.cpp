@@ -55,12 +55,15 @@ void WriteDocumentToTrace(const wchar_t* document, DWORD result)
 }
 
 // A line of its own after the failing line's result entry, indented less than the entry.
+// A line typed on the command line or in the console has no file to point at.
 void WriteFailureToTrace(const wchar_t* file, unsigned line)
 {
+    if (!file)
+        return;
     wchar_t number[24];
     wsprintfW(number, L"(%u)\r\n", line);
     failureTrace(L"  at ");
-    failureTrace(file ? file : L"the command line");
+    failureTrace(file);
     failureTrace(number);
 }
 

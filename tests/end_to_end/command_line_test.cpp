@@ -107,14 +107,34 @@ TEST(CommandLine, TraceHasTheConsoleLogFormat)
                              "[HKEY_CURRENT_USER\\Software\\VarnoltTraceTest]\r\nEVAL x=2\r\n");
     RunVarnolt(L"\"" + script + L"\"", {L"VARNOLT_TRACE=" + trace});
     // The command line itself is a logged line: it names the script, whose lines follow.
-    std::wstring expected = script + L"\r\n" + L"EVAL x=5\r\n" + ResultEntry(5) + L"EVAL 1=a\x01" L"b\r\n" + ResultEntry(0) +
-                            L"EVAL x=2\r\n" + ResultEntry(2) + ResultEntry(2);
+    // A line that gives other than 0 is followed by its place; the command line has none.
+    std::wstring expected = script + L"\r\n" + L"EVAL x=5\r\n" + ResultEntry(5) + L"  at " + script + L"(3)\r\n" +
+                            L"EVAL 1=a\x01" L"b\r\n" + ResultEntry(0) + L"EVAL x=2\r\n" + ResultEntry(2) + L"  at " +
+                            script + L"(6)\r\n" + ResultEntry(2);
     EXPECT_EQ(test::Widen(test::ReadBytes(trace)), expected);
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\VarnoltTraceTest", 0, KEY_READ, &key) == ERROR_SUCCESS) {
         RegCloseKey(key);
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VarnoltTraceTest");
     }
+}
+
+// A failing line in a procedure, in a loaded script and in a BATC names its own file and
+// line; the LOAD line that loaded it fails in turn at its own place.
+TEST(CommandLine, TraceNamesWhereEachFailingLineCameFrom)
+{
+    test::TempFolder folder;
+    std::wstring outer = folder / L"outer.vrs";
+    std::wstring inner = folder / L"inner.vrs";
+    std::wstring trace = folder / L"trace.log";
+    test::WriteBytes(outer, "CALL Sub\r\nLOAD %C\\inner.vrs\r\nPROC Sub\n\nEVAL x=3\r\nENDP Sub\r\n");
+    test::WriteBytes(inner, "EVAL x=0\r\nBATC EVAL x=0;EVAL x=4\r\n");
+    RunVarnolt(L"\"" + outer + L"\"", {L"VARNOLT_TRACE=" + trace});
+    std::wstring logged = test::Widen(test::ReadBytes(trace));
+    std::wstring places;
+    for (size_t at = logged.find(L"  at "); at != std::wstring::npos; at = logged.find(L"  at ", at + 1))
+        places += logged.substr(at, logged.find(L'\n', at) - at + 1);
+    EXPECT_EQ(places, L"  at " + outer + L"(5)\r\n  at " + inner + L"(2)\r\n  at " + outer + L"(2)\r\n") << test::Utf8(logged);
 }
 
 // Documents named on the command line apply; each one's output document follows its result
