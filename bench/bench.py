@@ -316,6 +316,33 @@ def bench_script(report, folder):
     ], "marginal rate ratio %.0f× cmd (target ≥ 100×)" % r, r >= 100)
 
 
+def bench_check(report, folder):
+    """/check reads the script as a run does, line by line, and runs nothing: it must take no
+    longer than the run, and hold no more than the run does besides its table of names."""
+    fresh(folder)
+    lines = make_scripts(folder, 1000000)
+    script = win(os.path.join(folder, "s1000000.vrs"))
+    peaks = {"check": [], "headless": []}
+
+    def measured(name, line):
+        seconds, peak, _ = run_wine(line, memory=True)
+        peaks[name].append(peak)
+        return seconds
+    check_line = '"%s" /check %s' % (exe("Varnolt.exe"), script)
+    t = paired([("check", lambda: measured("check", check_line)),
+                ("headless", lambda: measured("headless", product(script)))])
+    r = ratio(t, "check", "headless")
+    extra = med(peaks["check"]) - med(peaks["headless"])
+    report.section("9. Checking a script", [
+        "| run | median s | median peak KB |", "|---|---|---|",
+        "| `Varnolt.exe /check s1000000.vrs` (%d lines, nothing run) | %.3f | %d |" % (
+            lines, med(t["check"]), med(peaks["check"])),
+        "| the same script run headless (`Varnolt.exe s1000000.vrs`) | %.3f | %d |" % (
+            med(t["headless"]), med(peaks["headless"])),
+    ], "check %.2f× the run (target ≤ 1×); peak %+d KB over the run's (target ≤ 4 MB: the procedure names' table)" % (
+        r, extra), r <= 1 and extra <= 4096)
+
+
 def bench_registry(report, folder):
     fresh(folder)
     rows, ok = [], True
@@ -598,7 +625,7 @@ def machine():
 def main():
     os.makedirs(TMP, exist_ok=True)
     report = Report()
-    only = sys.argv[1:] or ["startup", "script", "reg", "tgz", "copy", "delete", "console", "help"]
+    only = sys.argv[1:] or ["startup", "script", "check", "reg", "tgz", "copy", "delete", "console", "help"]
     if "reg" in only:
         only.append("reg-large")
     reg_mem, tgz_mem = {}, {}
@@ -606,6 +633,8 @@ def main():
         bench_startup(report)
     if "script" in only:
         bench_script(report, os.path.join(TMP, "script"))
+    if "check" in only:
+        bench_check(report, os.path.join(TMP, "check"))
     if "reg" in only:
         reg_mem = bench_registry(report, os.path.join(TMP, "reg"))
     if "reg-large" in only:
