@@ -136,4 +136,15 @@ TEST(Check, LoadedScriptsAreCheckedOnce)
                                L"forward only, and the line gives 1\r\n1 error, 0 warnings\r\n");
 }
 
+// The guide's table of codes names every finding the checker can write.
+TEST(Check, GuideListsEveryCode)
+{
+    std::wstring guide = test::Widen(test::ReadBytes(test::ProgramFolder() + L"\\Varnolt.htm"));
+    for (size_t i = 0; i < FINDING_ROW_COUNT; ++i) {
+        std::wstring cell = L"<tr><td>VR" + std::to_wstring(FINDING_ROWS[i].code) + L"</td><td>" +
+                            (FINDING_ROWS[i].isError ? L"error" : L"warning") + L"</td>";
+        EXPECT_NE(guide.find(cell), std::wstring::npos) << test::Utf8(cell);
+    }
+}
+
 } // namespace
