@@ -51,6 +51,16 @@ DWORD CheckIntoPage(const wchar_t* pattern)
     return result;
 }
 
+// The pattern with its folder made full from the current one, its '!' kept: a run finds
+// files only by a full path, but a check is typed in a shell's folder.
+bool MakeFullPattern(const wchar_t* pattern, wchar_t (&full)[LINE_BUFFER_CHARS])
+{
+    bool recursive = *pattern == L'!';
+    full[0] = L'!';
+    DWORD length = GetFullPathNameW(pattern + recursive, LINE_BUFFER_CHARS - 1, full + recursive, nullptr);
+    return length > 0 && length < LINE_BUFFER_CHARS - 1;
+}
+
 } // namespace
 
 bool IsCheckCommandLine(const wchar_t* commandLine)
@@ -67,6 +77,9 @@ DWORD CheckCommandLine(wchar_t* commandLine)
     while (length > 0 && (pattern[length - 1] == L' ' || pattern[length - 1] == L'\t'))
         pattern[--length] = 0;
     pattern = StripQuotes(pattern, L'"');
+    wchar_t full[LINE_BUFFER_CHARS];
+    if (*pattern && MakeFullPattern(pattern, full))
+        pattern = full;
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (HasStandardOutput(output))
         return CheckScriptFiles(pattern, {WriteToHandle, output});
