@@ -112,7 +112,7 @@ struct FileCheck {
     Buffer<LabelSlot> labels;       // open addressing, a power of two
     size_t labelCount;
     const wchar_t* pendingEndp;     // a top-level ENDP that no top-level line has followed yet
-    const wchar_t* gotoLanding;     // where the previous line's GOTO lands (its label's text)
+    bool outOfSequence;             // a GOTO line jumped away: the lines below run only from a label
     const wchar_t* elsePiece;       // the command an ELSE of this line runs
 };
 
@@ -345,7 +345,7 @@ void CheckLabelJump(FileCheck& check, const wchar_t* command, bool wholeLine)
         Report(check, FINDING_LABEL_LANDS_ELSEWHERE, command, detail);
     }
     if (wholeLine && MatchPrefixNoCase(command, L"GOTO") >= 4)
-        check.gotoLanding = found;
+        check.outOfSequence = true;
 }
 
 unsigned long long HashText(const wchar_t* text)
@@ -416,10 +416,11 @@ void CheckProc(FileCheck& check, const wchar_t* command)
     if (found) {
         const wchar_t* lineFeed = wcschr(found + 4, L'\n');
         end = lineFeed ? lineFeed + 1 : check.textEnd;
-    } else if (check.gotoLanding != RawPlace(check, command)) {     // a label GOTO jumps over
+    } else if (!check.outOfSequence) {                              // a label only GOTO lands below
         wchar_t detail[DETAIL_CHARS + 4];
         Report(check, FINDING_PROCEDURE_NOT_ENDED, command, Detail(detail, search, wcslen(search)));
     }
+    check.outOfSequence = false;                // a GOTO lands below this line, and the lines after follow
     if (check.scopeCount < MAX_SCOPES)
         check.scopes[check.scopeCount++] = {end, false};
 }
@@ -579,10 +580,7 @@ void CheckLine(FileCheck& check)
     if (check.line.overflow)
         return Report(check, FINDING_LINE_TOO_LONG, line);
     NoteTopLevelLine(check, line);
-    const wchar_t* landing = check.gotoLanding;
     CheckCommand(check, line, 0, true);
-    if (check.gotoLanding == landing)
-        check.gotoLanding = nullptr;            // only the line right after a GOTO may be its label
 }
 
 void CheckScriptText(FileCheck& check)

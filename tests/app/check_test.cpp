@@ -124,6 +124,30 @@ TEST(Check, EachFaultIsFoundAtItsPlace)
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, CHECK_KEY, 0, KEY_READ, &key), ERROR_SUCCESS);   // nothing created
 }
 
+// Lines a run takes as meant find nothing: what only a run knows is never guessed at.
+const FaultCase CLEAN_CASES[] = {
+    {"variable.vrs", "EVAL 1=x\r\nREGX %1\r\nFOOBAR%1\r\nBATC %1;EVAL x=0\r\nIFEX %1\r\nCALL %2\r\n", nullptr},
+    {"closed.vrs", "IFEX 1=2\r\nEVAL x=1\r\nIFEX\r\nELSE EVAL x=2\r\n", nullptr},
+    {"jump.vrs", "GOTO End\r\nEVAL x=1\r\nPROC End\r\n", nullptr},
+    {"procedure.vrs", "CALL Sub\r\nENDP\r\nPROC Sub\r\nEVAL x=1\r\nENDP Sub\r\n", nullptr},
+    {"section.vrs", SECTION + "\"a\"=hex:01,02\r\n\"b\"=dword:0000001f\r\n@=\"x\"\r\nEVAL x=0\r\n", nullptr},
+    {"regedit4.reg", "REGEDIT4\r\n\r\n" + SECTION + "\"a\"=hex(2):41,00,\\\r\n  00\r\n", nullptr},
+    {"escaped.vrs", "FILE a.txt<x%,y\r\nREGX HKCU\\a\\@b=01%,02\r\nREGX HKCU\\a\\#b=-1\r\nDLGX T,@x|HKCU\\a\\v\r\n", nullptr},
+    {"document.vrs", DOCUMENT + "<parm name=\"a\" value=\"1\" datatype=\"integer\"/>" + DOCUMENT_END, nullptr},
+};
+
+TEST(Check, CleanScriptsFindNothing)
+{
+    test::TempFolder folder;
+    for (const auto& c : CLEAN_CASES) {
+        std::wstring path = folder / test::Widen(c.name);
+        test::WriteBytes(path, c.text);
+        std::wstring output;
+        EXPECT_EQ(Check(path, output), 0u) << c.name;
+        EXPECT_EQ(output, L"0 errors, 0 warnings\r\n") << c.name;
+    }
+}
+
 // A LOADed script is checked too, once however often it is named.
 TEST(Check, LoadedScriptsAreCheckedOnce)
 {
