@@ -1,4 +1,5 @@
 #include "commands/commands.h"
+#include "base/changes.h"
 #include "platform/device_calls.h"
 #include <tlhelp32.h>
 #include <cstdlib>
@@ -88,6 +89,9 @@ DWORD ExecuteProgram(wchar_t* args)
     if (!wait)
         ++args;
     wchar_t* parameters = SplitAtSeparator(args);
+    DWORD answer = AnnounceAction(ChangeKind::StartProgram, args, parameters);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     HANDLE process = nullptr;
     DWORD result = ShellOpen(args, parameters, &process);
     if (result != ERROR_SUCCESS || !process)
@@ -116,6 +120,13 @@ DWORD KillProcesses(wchar_t* args)
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID == self || MatchPrefixNoCase(args, entry.szExeFile) != prefixLength)
             continue;
+        wchar_t processId[16];
+        (void)StringCchPrintfW(processId, ARRAYSIZE(processId), L"%lu", entry.th32ProcessID);
+        DWORD answer = AnnounceAction(ChangeKind::EndProgram, entry.szExeFile, processId);
+        if (answer != ERROR_SUCCESS) {
+            terminated = terminated || answer == CHANGE_MADE_BY_OBSERVER;
+            continue;
+        }
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
         if (!process)
             continue;
@@ -132,6 +143,9 @@ DWORD KillProcesses(wchar_t* args)
 DWORD ShutDownDevice(wchar_t* args)
 {
     wchar_t letter = args[0] >= L'a' && args[0] <= L'z' ? static_cast<wchar_t>(args[0] - 32) : args[0];
+    DWORD answer = AnnounceAction(ChangeKind::PowerAction, args, nullptr);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     BOOL (*run)(const wchar_t*) = Reboot;
     for (const auto& mode : SHUTDOWN_MODES)
         if (mode.letter == letter)
@@ -143,6 +157,9 @@ DWORD ShutDownDevice(wchar_t* args)
 // trailing '_' only presses it, a trailing '^' only releases it. 1 when the last code is 0.
 DWORD SendKeys(wchar_t* args)
 {
+    DWORD answer = AnnounceAction(ChangeKind::SendInput, args, nullptr);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     BYTE key = 0;
     wchar_t* item = args;
     for (wchar_t* p = args;; ++p) {
@@ -181,6 +198,9 @@ DWORD PostWindowMessage(wchar_t* args)
     auto number = static_cast<UINT>(_wtol(message));
     auto wParam = static_cast<WPARAM>(MessageParameter(first));
     LPARAM lParam = MessageParameter(second);
+    DWORD answer = AnnounceAction(ChangeKind::SendInput, args, message, number);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     if (send)
         return static_cast<DWORD>(SendMessageW(window, number, wParam, lParam));
     return static_cast<DWORD>(PostMessageW(window, number, wParam, lParam));
@@ -196,9 +216,15 @@ DWORD SetDisplayOrientation(wchar_t* args)
     LONG result = outwardCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_TEST, nullptr);
     if (result != DISP_CHANGE_SUCCESSFUL)
         return static_cast<DWORD>(result);
+    DWORD previous = mode.dmDisplayOrientation;
     if (*args)
         mode.dmDisplayOrientation = static_cast<DWORD>(_wtol(args));
     else
         mode.dmDisplayOrientation = mode.dmDisplayOrientation == DMDO_DEFAULT ? DMDO_90 : DMDO_DEFAULT;
+    wchar_t orientation[16];
+    (void)StringCchPrintfW(orientation, ARRAYSIZE(orientation), L"%lu", mode.dmDisplayOrientation);
+    DWORD answer = AnnounceAction(ChangeKind::DisplayOrientation, orientation, nullptr, previous);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return static_cast<DWORD>(outwardCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_RESET, nullptr));
 }

@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/changes.h"
 #include <cstdlib>
 
 namespace {
@@ -99,6 +100,9 @@ DWORD CommandWait(wchar_t*, wchar_t* args, ScriptContext&)
 
 DWORD CommandBeep(wchar_t*, wchar_t* args, ScriptContext&)
 {
+    DWORD answer = AnnounceAction(ChangeKind::PlaySound, L"BEEP", args);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return MessageBeep(static_cast<UINT>(_wtol(args))) ? ERROR_SUCCESS : RESULT_NOT_FOUND;
 }
 

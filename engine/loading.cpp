@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/changes.h"
 #include <cstdlib>
 
 namespace {
@@ -102,6 +103,9 @@ DWORD ActOnFile(wchar_t* path, const wchar_t* name, wchar_t* parameters)
             if (_wcsicmp(dot + 1, language.extensions[i].extension) == 0)
                 return language.extensions[i].action(path, parameters);
     }
+    DWORD answer = AnnounceAction(ChangeKind::StartProgram, path, parameters);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return ShellOpen(path, parameters, nullptr);
 }
 

@@ -98,6 +98,16 @@ HMODULE LoadLibraryFromKnownPlaces(const wchar_t* library)
     return LoadLibraryExW(full, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
+// Announces the call with the library's full path (a bare name stays bare: it is loaded
+// from the same known places again), so that what it registers can be unregistered.
+DWORD AnnounceLibraryCall(const wchar_t* library, const wchar_t* exportName)
+{
+    wchar_t full[MAX_PATH_CHARS];
+    DWORD length = IsBareName(library) ? 0 : GetFullPathNameW(library, MAX_PATH_CHARS, full, nullptr);
+    bool isFull = length && length < MAX_PATH_CHARS;
+    return AnnounceAction(ChangeKind::RegisterLibrary, isFull ? full : library, exportName);
+}
+
 } // namespace
 
 // CDLL and the action for .dll/.ocx/.ax files: loads 'library', calls the export named
@@ -109,6 +119,9 @@ DWORD CallDllExport(wchar_t* library, wchar_t* rest)
     char exportName[EXPORT_NAME_BYTES];
     if (!ConvertExportName(call.name, exportName))
         return NO_INTERFACE;
+    DWORD answer = AnnounceLibraryCall(library, call.name);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     DWORD previousMode = 0;
     bool quieted = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
     HMODULE module = LoadLibraryFromKnownPlaces(library);
