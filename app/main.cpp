@@ -7,7 +7,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     InstallDeviceCalls();
     InstallScriptLanguage(&VARNOLT_LANGUAGE);
     InstallConfigurationProcessor(VARNOLT_CONFIGURATION_PROCESSOR);
-    SetLogSink(TraceSinkFromEnvironment());
+    LogSink trace = TraceSinkFromEnvironment();
+    SetLogSink(trace);
     SetDocumentSink(TraceDocumentSinkFromEnvironment());      // documents reach the trace, never the console log
-    return static_cast<int>(RunCommandLine(commandLine));
+    TellUnfinishedRuns(trace);
+    return static_cast<int>(RunProgramCommandLine(commandLine));
 }

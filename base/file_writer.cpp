@@ -960,7 +960,7 @@ DWORD PutFileBack(const wchar_t* saved, const wchar_t* path)
     });
 }
 
-DWORD CutFileTo(const wchar_t* path, ULONGLONG length)
+DWORD CutFileTo(const wchar_t* path, ULONGLONG length, const FILETIME& lastWrite)
 {
     Change change{ChangeKind::ReplaceFile, nullptr, path, nullptr, REPLACED_IN_PLACE, nullptr, 0};
     return MakeChange(change, [&] {
@@ -969,7 +969,8 @@ DWORD CutFileTo(const wchar_t* path, ULONGLONG length)
             return LastErrorOr(ERROR_OPEN_FAILED);
         LARGE_INTEGER end;
         end.QuadPart = static_cast<LONGLONG>(length);
-        DWORD result = Outcome(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+        DWORD result = Outcome(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+                               SetFileTime(file, nullptr, nullptr, &lastWrite));
         CloseHandle(file);
         return result;
     });

@@ -156,9 +156,10 @@ void ReportLibraryWrite(const wchar_t* path, DWORD result);
 // Moves the file 'saved' to 'path' (a copy where the two lie on different volumes),
 // replacing what is there: reported as CreateFile or ReplaceFile of 'path'.
 [[nodiscard]] DWORD PutFileBack(const wchar_t* saved, const wchar_t* path);
-// Cuts the file 'path' back to 'length' bytes in place: reported as a ReplaceFile of type
-// REPLACED_IN_PLACE, so that what is cut can be kept.
-[[nodiscard]] DWORD CutFileTo(const wchar_t* path, ULONGLONG length);
+// Cuts the file 'path' back to 'length' bytes in place, and gives it 'lastWrite' as its
+// last write time: reported as a ReplaceFile of type REPLACED_IN_PLACE, so that what is
+// cut can be kept.
+[[nodiscard]] DWORD CutFileTo(const wchar_t* path, ULONGLONG length, const FILETIME& lastWrite);
 // Removes the empty folder 'path'; a read-only one loses the bit first. Reported as DeleteFolder.
 [[nodiscard]] DWORD RemoveEmptyFolder(const wchar_t* path);
 
