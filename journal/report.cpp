@@ -215,13 +215,11 @@ TreeCount CountTree(const JournalImage& image, size_t index)
 {
     TreeCount count{0, 0};
     for (size_t i = index + 1; i < image.records.count; ++i) {
-        RecordKind kind = ViewRecord(image, image.records.items[i]).head->kind;
-        if (kind == RecordKind::TreeKey)
-            ++count.keys;
-        else if (kind == RecordKind::TreeValue)
-            ++count.values;
-        else
+        const RecordHead* head = ViewRecord(image, image.records.items[i]).head;
+        if (head->kind != RecordKind::TreeKey && head->kind != RecordKind::TreeValue)
             break;
+        count.keys += head->kind == RecordKind::TreeKey && head->pathUnits;     // the key itself aside
+        count.values += head->kind == RecordKind::TreeValue;
     }
     return count;
 }
@@ -266,7 +264,7 @@ bool DescribeChange(Buffer<wchar_t>& line, const JournalImage& image, size_t ind
         return true;
     case RecordKind::DeleteTree: {
         TreeCount count = CountTree(image, index);
-        AppendFormat(line, L"deleted the key with %lu keys and %lu values in it", count.keys, count.values);
+        AppendFormat(line, L"deleted the key (keys below it: %lu, values: %lu)", count.keys, count.values);
         return true;
     }
     case RecordKind::TreeKey:
