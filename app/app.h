@@ -12,7 +12,57 @@ extern const ConfigurationProcessor VARNOLT_CONFIGURATION_PROCESSOR;
 // console.cpp
 extern HWND consoleMenuBar;             // the last console's menu bar
 extern const wchar_t* consoleScriptPath;    // the script path the console's lines run with
-[[nodiscard]] DWORD OpenConsole(wchar_t* args, const wchar_t* scriptPath);
+[[nodiscard]] DWORD OpenConsole(const wchar_t* args, const wchar_t* scriptPath);
+// Execute or Stop on the menu bar, as a run goes on or not; the browse button only between runs.
+void ShowRunState(HWND dialog);
+// Lays the controls out for the dialog's present size.
+void LayOutConsole(HWND dialog);
+
+// console_log.cpp
+// Makes the dialog's log receive every executed line and its result, until CloseConsoleLog.
+void OpenConsoleLog(HWND dialog);
+void CloseConsoleLog();
+// Hands what was logged since the last time to the log control, now or only when it was
+// last done LOG_FLUSH_MS ago.
+void FlushConsoleLog();
+void FlushConsoleLogWhenDue();
+void ClearConsoleLog();
+// Adds string 'textId' to the log as an entry of its own (not passed on to the trace).
+void AppendConsoleNote(UINT textId);
+// The result entries logged so far: the lines that ran.
+size_t CountResultEntries();
+
+// console_run.cpp
+// Runs 'line' with the console's script path while the console stays answering: at most
+// one run at a time (a second gives ERROR_BUSY). Stop ends it with ERROR_CANCELLED.
+DWORD RunConsoleLine(HWND dialog, wchar_t* line);
+bool IsConsoleRunning();
+// Makes the run end before its next line or change, and with 'thenClose' the console
+// close after it.
+void RequestConsoleStop(bool thenClose);
+
+// console_history.cpp
+// Reads the kept lines and lets Up and Down in 'field' walk through them.
+void OpenConsoleHistory(HWND field);
+// Puts 'line' first among the kept lines (once: an earlier copy goes) and keeps them.
+void RememberConsoleLine(const wchar_t* line);
+// The next Up starts again from the newest line.
+void ForgetHistoryWalk();
+
+// console_window.cpp
+// A kept place of the desktop console: "left,top,width,height,maximized (0 or 1)".
+struct ConsolePlace {
+    RECT rect;
+    bool isMaximized;
+};
+bool ParseConsolePlace(const wchar_t* text, ConsolePlace& place);
+// Moves 'rect' into 'area', shrinking it where it is larger.
+void FitRectInto(RECT& rect, const RECT& area);
+// Full screen on a handheld or a phone-sized screen; elsewhere a resizable window where it
+// was last closed.
+void PlaceConsole(HWND dialog);
+void KeepConsolePlace(HWND dialog);
+void LimitConsoleSize(MINMAXINFO& limits);
 
 // switches.cpp
 // Runs the program's command line: the line of script with a journal, or what the

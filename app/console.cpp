@@ -1,5 +1,6 @@
-// The console: a full-screen dialog in which the user types or browses a command line, runs
-// it, and reads a log of every executed line and its result.
+// The console: the dialog in which the user types or browses a command line, runs it, and
+// reads a log of every executed line and its result. On the desktop it is an ordinary
+// window (console_window.cpp); the log, the run and the history have files of their own.
 #include "app/app.h"
 #include "platform/mobile_shell.h"
 #include "registry/registry.h"
@@ -7,6 +8,7 @@
 #include "ui/ui.h"
 #include <commctrl.h>
 #include <imm.h>
+#include <shellapi.h>
 #include <cwchar>
 #include <initializer_list>
 
@@ -21,129 +23,34 @@ constexpr UINT ASSOCIATION_POPUP_INDEX = 2;     // the bar reports the command i
 constexpr UINT EXECUTE = 1;
 constexpr UINT MENU_BUTTON = 2;
 constexpr REGSAM CLASS_KEY_ACCESS = 0xF003F;    // KEY_ALL_ACCESS
+constexpr UINT WM_FINISH_CONSOLE = WM_APP + 1;  // posted at initialisation: handled once the window shows
+constexpr int PROGRESS_GAP = 2;                 // pixels between the log and the progress line
 
-// The log keeps its newest text: beyond LOG_CAPACITY units the oldest whole entries go,
-// down to LOG_TRIMMED_SIZE so that trimming is rare. What a run logs gathers in a buffer
-// of our own (itself trimmed the same way) and reaches the control in one piece when the
-// run ends or a window the run opened waits for the user: the control's cost is then paid
-// once per run, not once per line.
-constexpr size_t LOG_CAPACITY = 1 << 15;
-constexpr size_t LOG_TRIMMED_SIZE = LOG_CAPACITY / 4 * 3;
+// The menu items that open windows of their own or start a run: while a run goes on they
+// are not offered, since whatever they opened would hold the run until it closed.
+constexpr UINT ITEMS_IDLE_ONLY[] = {IDM_ASSOCIATE, IDM_HELP, IDM_ABOUT};
 
 SHACTIVATEINFO consoleActivation = {sizeof(SHACTIVATEINFO), nullptr, 0, 0, 0, 0};
-LogSink replacedSink = nullptr;
-wchar_t pending[LOG_CAPACITY + 1];
-size_t pendingLength = 0;
-bool pendingReplacesLog = false;     // the gathered text alone filled the log
 
-LRESULT SendToLog(UINT message, WPARAM wParam, LPARAM lParam)
+bool IsIdleOnly(UINT id)
 {
-    return SendDlgItemMessageW(consoleWindow, IDC_LOG, message, wParam, lParam);
-}
-
-// The first line of the control that starts after the empty line ending the entry that
-// holds the unit 'at'; the whole text's length when there is none.
-size_t LogEntryEndAfter(size_t at, size_t length)
-{
-    auto lines = static_cast<size_t>(SendToLog(EM_GETLINECOUNT, 0, 0));
-    for (auto line = static_cast<size_t>(SendToLog(EM_LINEFROMCHAR, at, 0)); line + 1 < lines; ++line) {
-        auto start = static_cast<size_t>(SendToLog(EM_LINEINDEX, line, 0));
-        if (start > at && SendToLog(EM_LINELENGTH, start, 0) == 0)
-            return static_cast<size_t>(SendToLog(EM_LINEINDEX, line + 1, 0));
-    }
-    return length;
-}
-
-// Removes the oldest whole entries of the log, at least 'units' units of them.
-void RemoveOldestText(size_t units, size_t length)
-{
-    size_t end = LogEntryEndAfter(units, length);
-    SendToLog(EM_SETSEL, 0, end);
-    SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-}
-
-// The end of the first whole entry (an entry ends with an empty line) that ends at or
-// after 'units' units of 'text'; 'length' when there is none.
-size_t EntryEndAfter(const wchar_t* text, size_t length, size_t units)
-{
-    for (size_t at = units >= 2 ? units - 2 : 0; at + 4 <= length; ++at)
-        if (text[at] == L'\r' && text[at + 1] == L'\n' && text[at + 2] == L'\r' && text[at + 3] == L'\n')
-            return at + 4;
-    return length;
-}
-
-// Drops the oldest whole entries of the gathered text until 'room' more units fit.
-void MakeRoomInPending(size_t room)
-{
-    size_t cut = EntryEndAfter(pending, pendingLength, pendingLength + room - LOG_TRIMMED_SIZE);
-    wmemmove(pending, pending + cut, pendingLength - cut);
-    pendingLength -= cut;
-    pendingReplacesLog = true;
-}
-
-// Hands the gathered text to the log control: it replaces the log when it alone filled it,
-// else it is appended the way the runner's entries are, an empty selection at the end
-// replaced by the text.
-void FlushConsoleLog()
-{
-    if (!pendingLength || !consoleWindow) {
-        pendingLength = 0;
-        return;
-    }
-    pending[pendingLength] = 0;
-    // The control takes the text while marked hidden: it then skips redrawing itself and
-    // its scroll bars at every step, which costs more than the text, and is redrawn once.
-    HWND log = GetDlgItem(consoleWindow, IDC_LOG);
-    LONG_PTR style = GetWindowLongPtrW(log, GWL_STYLE);
-    SetWindowLongPtrW(log, GWL_STYLE, style & ~WS_VISIBLE);
-    if (pendingReplacesLog) {
-        SetDlgItemTextW(consoleWindow, IDC_LOG, pending);
-    } else {
-        auto length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
-        if (length + pendingLength > LOG_CAPACITY) {
-            RemoveOldestText(length + pendingLength - LOG_TRIMMED_SIZE, length);
-            length = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
-        }
-        SendToLog(EM_SETSEL, length, length);
-        SendToLog(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending));
-    }
-    auto end = static_cast<size_t>(SendToLog(WM_GETTEXTLENGTH, 0, 0));
-    SendToLog(EM_SETSEL, end, end);
-    SendToLog(EM_SCROLLCARET, 0, 0);
-    SetWindowLongPtrW(log, GWL_STYLE, style);
-    RedrawWindow(log, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE);
-    pendingLength = 0;
-    pendingReplacesLog = false;
-}
-
-// The console's log sink: the text is gathered for the log and passed on to the sink it
-// replaced (the trace). The runner's texts are far shorter than the log.
-void AppendToConsoleLog(const wchar_t* text)
-{
-    size_t length = wcslen(text);
-    if (length > LOG_TRIMMED_SIZE)
-        length = LOG_TRIMMED_SIZE;
-    if (pendingLength + length > LOG_CAPACITY)
-        MakeRoomInPending(length);
-    wmemcpy(pending + pendingLength, text, length);
-    pendingLength += length;
-    if (replacedSink)
-        replacedSink(text);
+    for (UINT item : ITEMS_IDLE_ONLY)
+        if (item == id)
+            return true;
+    return false;
 }
 
 void RunCommandField(HWND dialog)
 {
     wchar_t line[MAX_PATH_CHARS] = {};
     GetDlgItemTextW(dialog, IDC_COMMAND, line, MAX_PATH_CHARS);
-    (void)RunScript(line, consoleScriptPath);
-    FlushConsoleLog();
+    RememberConsoleLine(line);
+    (void)RunConsoleLine(dialog, line);
 }
 
 void RunAssociation(const wchar_t* argument)
 {
-    wchar_t args[MAX_PATH_CHARS];
-    if (CopyText(args, argument) == ERROR_SUCCESS)
-        (void)AssociateFileType(args);
+    (void)AssociateFileType(argument);
 }
 
 // Associates the program's file types, or removes the association when the menu shows it.
@@ -162,14 +69,17 @@ void ToggleAssociation(HWND dialog)
     ShowMenuMessage(IDM_ASSOCIATE, dialog, MAKEINTRESOURCEW(message), MB_ICONINFORMATION);
 }
 
-// The association item is checked while the program's own file-type key exists.
-void MarkAssociation(HMENU popup)
+// The association item is checked while the program's own file-type key exists; the
+// items that open windows are offered only while no run goes on.
+void PrepareMenu(HMENU popup)
 {
     HKEY key = nullptr;
     bool exists = RegOpenKeyExW(HKEY_CLASSES_ROOT, CLASS_KEY, 0, CLASS_KEY_ACCESS, &key) == ERROR_SUCCESS;
     if (exists)
         RegCloseKey(key);
     CheckMenuItem(popup, IDM_ASSOCIATE, exists ? MF_CHECKED : MF_UNCHECKED);
+    for (UINT item : ITEMS_IDLE_ONLY)
+        EnableMenuItem(popup, item, IsConsoleRunning() ? MF_GRAYED : MF_ENABLED);
 }
 
 // Leaves the input method's native-language mode when the command field gets the focus.
@@ -182,30 +92,52 @@ void LeaveNativeInputMode()
 
 void OnCommandFieldNotice(HWND dialog, UINT notice)
 {
-    if (notice == EN_CHANGE)
+    if (notice == EN_CHANGE && !IsConsoleRunning())
         SetBarButtonEnabled(consoleMenuBar, EXECUTE, GetWindowTextLengthW(GetDlgItem(dialog, IDC_COMMAND)) != 0);
     else if (notice == EN_SETFOCUS)
         LeaveNativeInputMode();
 }
 
-INT_PTR OnCommand(HWND dialog, UINT id, UINT notice)
+// Execute runs the field; while a run goes on the same button reads Stop. Enter (the
+// dialog's command 1 from no control) never starts a second run.
+void OnExecute(HWND dialog, HWND from)
 {
+    if (!IsConsoleRunning())
+        RunCommandField(dialog);
+    else if (from && from == consoleMenuBar)
+        RequestConsoleStop(false);
+}
+
+// Closing while a run goes on stops the run first; the window closes when it has ended.
+void CloseConsole(HWND dialog)
+{
+    if (IsConsoleRunning())
+        RequestConsoleStop(true);
+    else
+        EndDialog(dialog, 0);
+}
+
+INT_PTR OnCommand(HWND dialog, UINT id, UINT notice, HWND from)
+{
+    if (IsConsoleRunning() && (IsIdleOnly(id) || id == IDC_BROWSE))
+        return 0;
     switch (id) {
     case EXECUTE:
         if (notice == 0) {
-            RunCommandField(dialog);
+            OnExecute(dialog, from);
             return 0;
         }
         [[fallthrough]];
     case IDCANCEL:
     case IDM_EXIT:
-        EndDialog(dialog, 0);
+        CloseConsole(dialog);
         return 0;
     case IDC_COMMAND:
         OnCommandFieldNotice(dialog, notice);
         return 0;
     case IDC_BROWSE:
-        (void)BrowseForFile(dialog, IDC_COMMAND, IDS_BROWSE_FILTER);
+        if (BrowseForFile(dialog, IDC_COMMAND, IDS_BROWSE_FILTER))
+            ForgetHistoryWalk();
         return 0;
     case IDM_HELP:
         return ShowHelp(dialog, nullptr);
@@ -216,18 +148,20 @@ INT_PTR OnCommand(HWND dialog, UINT id, UINT notice)
         ToggleAssociation(dialog);
         return 0;
     case IDM_CLEAR_LOG:
-        pendingLength = 0;
-        pendingReplacesLog = false;
-        SetDlgItemTextW(consoleWindow, IDC_LOG, L"");
+        ClearConsoleLog();
         return 0;
     }
     return 0;
 }
 
-// The Back key: a Backspace in the command field; anywhere else it moves the focus to the
-// field and empties it.
+// The Back key stops a run. Otherwise it is a Backspace in the command field; anywhere
+// else it moves the focus to the field and empties it.
 void OnBackKey(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (IsConsoleRunning()) {
+        RequestConsoleStop(false);
+        return;
+    }
     HWND field = GetDlgItem(dialog, IDC_COMMAND);
     if (GetFocus() == field) {
         SHSendBackToFocusWindow(message, wParam, lParam);
@@ -235,6 +169,23 @@ void OnBackKey(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     }
     SetFocus(field);
     SetWindowTextW(field, L"");
+}
+
+// A file dropped on the console: its path replaces the command field, as a browsed one
+// does (unquoted: blanks belong to a path, arguments are separated by commas).
+void OnDropFiles(HWND dialog, HDROP drop)
+{
+    wchar_t path[MAX_PATH_CHARS];
+    UINT length = DragQueryFileW(drop, 0, path, MAX_PATH_CHARS);
+    DragFinish(drop);
+    if (length == 0 || length >= MAX_PATH_CHARS)
+        return;
+    HWND field = GetDlgItem(dialog, IDC_COMMAND);
+    SetWindowTextW(field, path);
+    ForgetHistoryWalk();
+    SetForegroundWindow(dialog);
+    SetFocus(field);
+    SendMessageW(field, EM_SETSEL, length, length);
 }
 
 RECT ClientRectOf(HWND dialog, int id)
@@ -247,12 +198,19 @@ RECT ClientRectOf(HWND dialog, int id)
 }
 
 // The log and the prompt take the width, the log the height; the browse button stays at
-// the right and the command field fills up to it.
+// the right and the command field fills up to it. While the progress line shows, it
+// takes the log's last line of height.
 void LayOut(HWND dialog, int width, int height)
 {
+    RECT progress = ClientRectOf(dialog, IDC_PROGRESS);
+    int progressHeight = progress.bottom - progress.top;
+    bool hasProgress = IsWindowVisible(GetDlgItem(dialog, IDC_PROGRESS));
     RECT log = ClientRectOf(dialog, IDC_LOG);
     int bar = GetSystemMetrics(SM_CXVSCROLL);
-    MoveWindow(GetDlgItem(dialog, IDC_LOG), log.left, log.top, width - bar - log.left, height - bar - log.top, TRUE);
+    int logHeight = height - bar - log.top - (hasProgress ? progressHeight + PROGRESS_GAP : 0);
+    MoveWindow(GetDlgItem(dialog, IDC_LOG), log.left, log.top, width - bar - log.left, logHeight, TRUE);
+    MoveWindow(GetDlgItem(dialog, IDC_PROGRESS), log.left, height - bar - progressHeight, width - bar - log.left,
+               progressHeight, TRUE);
     RECT prompt = ClientRectOf(dialog, IDC_PROMPT);
     bar = GetSystemMetrics(SM_CXVSCROLL);
     MoveWindow(GetDlgItem(dialog, IDC_PROMPT), prompt.left, prompt.top, width - bar - prompt.left,
@@ -268,27 +226,33 @@ void LayOut(HWND dialog, int width, int height)
                field.bottom - field.top, TRUE);
 }
 
+// The window shows before the menu bar is built: the bar needs the common controls
+// library, whose loading would hold the window back; the bar arrives before the first paint.
 BOOL OnInitDialog(HWND dialog, const wchar_t* args)
 {
     consoleWindow = dialog;
-    pendingLength = 0;
-    HWND bar = CreateMenuBar(dialog, IDR_CONSOLE_BAR, 0);
-    SendMessageW(bar, SHCMBM_OVERRIDEKEY, VK_TBACK, MAKELPARAM(SHMBOF_NODEFAULT | SHMBOF_NOTIFY, SHMBOF_NODEFAULT | SHMBOF_NOTIFY));
-    SHINITDLGINFO info = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
-    SHInitDialog(&info);
-    consoleMenuBar = bar;
-    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLIMITTEXT, LOG_CAPACITY, 0);
-    replacedSink = SetLogSink(AppendToConsoleLog);
+    consoleMenuBar = nullptr;
+    PlaceConsole(dialog);
+    OpenConsoleLog(dialog);
+    OpenConsoleHistory(GetDlgItem(dialog, IDC_COMMAND));
     SetDlgItemTextW(dialog, IDC_COMMAND, args ? args : L"");
+    PostMessageW(dialog, WM_FINISH_CONSOLE, 0, 0);
     return TRUE;
 }
 
-void OnClose()
+void FinishConsole(HWND dialog)
 {
-    SetLogSink(replacedSink);
-    replacedSink = nullptr;
-    pendingLength = 0;
-    pendingReplacesLog = false;
+    HWND bar = CreateMenuBar(dialog, IDR_CONSOLE_BAR, 0);
+    SendMessageW(bar, SHCMBM_OVERRIDEKEY, VK_TBACK, MAKELPARAM(SHMBOF_NODEFAULT | SHMBOF_NOTIFY, SHMBOF_NODEFAULT | SHMBOF_NOTIFY));
+    consoleMenuBar = bar;
+    ShowRunState(dialog);
+    DragAcceptFiles(dialog, TRUE);
+}
+
+void OnClose(HWND dialog)
+{
+    KeepConsolePlace(dialog);
+    CloseConsoleLog();
     consoleWindow = nullptr;
 }
 
@@ -297,18 +261,27 @@ INT_PTR CALLBACK ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog(dialog, reinterpret_cast<const wchar_t*>(lParam));
+    case WM_FINISH_CONSOLE:
+        FinishConsole(dialog);
+        return 0;
     case WM_COMMAND:
-        return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
     case WM_SIZE:
         LayOut(dialog, LOWORD(lParam), HIWORD(lParam));
         return 0;
+    case WM_GETMINMAXINFO:
+        LimitConsoleSize(*reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
     case WM_INITMENUPOPUP:
         if (LOWORD(lParam) == ASSOCIATION_POPUP_INDEX)
-            MarkAssociation(reinterpret_cast<HMENU>(wParam));
+            PrepareMenu(reinterpret_cast<HMENU>(wParam));
         return 0;
     case WM_HOTKEY:
         if (HIWORD(lParam) == VK_TBACK)
             OnBackKey(dialog, message, wParam, lParam);
+        return 0;
+    case WM_DROPFILES:
+        OnDropFiles(dialog, reinterpret_cast<HDROP>(wParam));
         return 0;
     case WM_ENTERIDLE:              // a window the running line opened waits: show the log so far
         FlushConsoleLog();
@@ -320,7 +293,7 @@ INT_PTR CALLBACK ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         SHHandleWMSettingChange(dialog, wParam, lParam, &consoleActivation);
         return 0;
     case WM_DESTROY:
-        OnClose();
+        OnClose(dialog);
         return 0;
     }
     return 0;
@@ -328,17 +301,30 @@ INT_PTR CALLBACK ConsoleProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
+void ShowRunState(HWND dialog)
+{
+    bool running = IsConsoleRunning();
+    SetBarButtonText(consoleMenuBar, EXECUTE, running ? IDS_STOP : IDS_RUN);
+    SetBarButtonEnabled(consoleMenuBar, EXECUTE, running || GetWindowTextLengthW(GetDlgItem(dialog, IDC_COMMAND)) != 0);
+    EnableWindow(GetDlgItem(dialog, IDC_BROWSE), !running);
+}
+
+void LayOutConsole(HWND dialog)
+{
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    LayOut(dialog, client.right, client.bottom);
+}
+
 // VRUI: brings an open console (or a window of this program that bears its title) to
 // the front, or opens the console and runs it until it closes.
-DWORD OpenConsole(wchar_t* args, const wchar_t* scriptPath)
+DWORD OpenConsole(const wchar_t* args, const wchar_t* scriptPath)
 {
     if (HWND open = FindWindowW(nullptr, CONSOLE_TITLE))
         return static_cast<DWORD>(SetForegroundWindow(GetLastActivePopup(open)));
     SHInitExtraControls();
     consoleScriptPath = scriptPath ? scriptPath : L"";
-    HRSRC info = FindResourceW(instanceHandle, MAKEINTRESOURCEW(IDD_CONSOLE), RT_DIALOG);
-    HGLOBAL loaded = info ? LoadResource(instanceHandle, info) : nullptr;
-    auto* dialog = loaded ? static_cast<const DLGTEMPLATE*>(LockResource(loaded)) : nullptr;
+    const DLGTEMPLATE* dialog = FindProgramDialog(instanceHandle, IDD_CONSOLE);
     if (!dialog)
         return 0xFFFFFFFF;
     return static_cast<DWORD>(DialogBoxIndirectParamW(instanceHandle, dialog, nullptr, ConsoleProc,

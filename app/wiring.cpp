@@ -10,36 +10,36 @@
 namespace {
 
 // Handlers that take the argument text alone.
-template <DWORD (*Handler)(wchar_t* args)>
-DWORD Args(wchar_t*, wchar_t* args, ScriptContext&)
+template <DWORD (*Handler)(const wchar_t* args)>
+DWORD Args(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     return Handler(args);
 }
 
-// Handlers that take a path and the rest: the first separator is cut; without one the
-// rest is empty.
-template <DWORD (*Handler)(wchar_t* path, wchar_t* rest)>
-DWORD PathAndRest(wchar_t*, wchar_t* args, ScriptContext&)
+// Handlers that take a path and the rest: the path ends at the first separator; without
+// one the rest is empty. The path is copied out, ended, for the platform's calls.
+template <DWORD (*Handler)(const wchar_t* path, const wchar_t* rest)>
+DWORD PathAndRest(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
-    wchar_t* rest = CutAtSeparator(args);
-    return Handler(args, rest);
+    ArgumentPieces parts = CutArgument(args, 2);
+    wchar_t path[LINE_BUFFER_CHARS];
+    if (CopyPiece(path, parts.pieces[0]) != ERROR_SUCCESS)
+        return ERROR_FILENAME_EXCED_RANGE;
+    return Handler(path, parts.pieces[1].start);
 }
 
-// An item list starting with one of these characters has no title of its own.
-DWORD CommandDlgx(wchar_t*, wchar_t* args, ScriptContext&)
+DWORD CommandDlgx(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
-    if (*args && wcschr(L"$<@[{", *args))
-        return ShowScriptDialog(applicationTitle, args, RegistryCommand);
-    wchar_t* items = CutAtSeparator(args);
-    return ShowScriptDialog(args, items, RegistryCommand);
+    DialogArgument dialog = ReadDialogArgument(args, applicationTitle);
+    return ShowScriptDialog(dialog.title, dialog.items, RegistryCommand);
 }
 
-DWORD CommandHelp(wchar_t*, wchar_t* args, ScriptContext&)
+DWORD CommandHelp(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     return ShowHelp(consoleWindow, args);
 }
 
-DWORD CommandVrui(wchar_t*, wchar_t* args, ScriptContext& context)
+DWORD CommandVrui(const wchar_t*, const wchar_t* args, ScriptContext& context)
 {
     return OpenConsole(args, context.scriptPath);
 }
@@ -91,7 +91,7 @@ consteval bool AllKeywordsAreFourCapitals()
 static_assert(ARRAYSIZE(KEYWORD_TABLE) == 29);
 static_assert(AllKeywordsAreFourCapitals());
 
-DWORD LoadAction(wchar_t* path, wchar_t*)
+DWORD LoadAction(const wchar_t* path, const wchar_t*)
 {
     return LoadFile(path);
 }

@@ -20,7 +20,7 @@ constexpr uint64_t TAR_INVALID_NUMBER = ~0ull;              // no size reaches i
 constexpr size_t TAR_SPARSE_REGION_LIMIT = 8192;           // data regions of one sparse file
 constexpr unsigned TAR_GZIP_BUFFER_BYTES = 32 * 1024;      // zlib inflates twice this much per refill
 
-[[nodiscard]] DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination);
+[[nodiscard]] DWORD ExtractTarGz(const wchar_t* archive, const wchar_t* destination);
 uint64_t ParseNumberField(const unsigned char* field, size_t length);
 [[nodiscard]] DWORD BuildEntryPath(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* destination,
                                    const wchar_t* name, bool isFolder);
@@ -28,4 +28,4 @@ uint64_t ParseNumberField(const unsigned char* field, size_t length);
 // rar.cpp
 constexpr DWORD RAR_END_OF_ARCHIVE = 10;    // ERAR_END_ARCHIVE: every entry was extracted
 
-[[nodiscard]] DWORD ExtractRar(wchar_t* archive, wchar_t* destination);
+[[nodiscard]] DWORD ExtractRar(const wchar_t* archive, const wchar_t* destination);

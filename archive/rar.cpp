@@ -152,21 +152,25 @@ DWORD OpenAndExtract(const UnrarFunctions& unrar, wchar_t* archive, wchar_t* des
 // Extracts a RAR archive under 'destination' through the UnRAR library, loaded for this
 // call from the program's folder or the system folder. Results: 1157 without the library,
 // E_NOINTERFACE when a function is missing, else the library's code (10 when complete).
-DWORD ExtractRar(wchar_t* archive, wchar_t* destination)
+DWORD ExtractRar(const wchar_t* archive, const wchar_t* destination)
 {
-    wchar_t empty[1] = L"";
+    // The library's calls take writable texts: it gets copies, never the caller's own.
+    wchar_t source[LINE_BUFFER_CHARS];
+    wchar_t target[LINE_BUFFER_CHARS];
+    if (CopyText(source, archive ? archive : L"") != ERROR_SUCCESS ||
+        CopyText(target, destination ? destination : L"") != ERROR_SUCCESS)
+        return ERROR_FILENAME_EXCED_RANGE;
     HMODULE library = LoadLibraryExW(L"UnRAR", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     if (!library)
         return ERROR_DLL_NOT_FOUND;
     UnrarFunctions unrar;
     DWORD result = static_cast<DWORD>(E_NOINTERFACE);
     if (FindUnrarFunctions(library, unrar)) {
-        wchar_t* source = archive ? archive : empty;
         wchar_t copy[MAX_PATH_CHARS] = L"";
         bool isCopied = NeedsTemporaryCopy(source);
         if (isCopied)
             CopyToTemporaryFile(source, L"UNI", copy);
-        result = OpenAndExtract(unrar, isCopied ? copy : source, destination ? destination : empty);
+        result = OpenAndExtract(unrar, isCopied ? copy : source, target);
         if (copy[0])
             (void)DeleteOneFile(copy);
     }

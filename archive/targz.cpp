@@ -1019,6 +1019,15 @@ unsigned ChunkFor(uint64_t bytesToCome)
     return static_cast<unsigned>((bytesToCome + TAR_BLOCK - 1) / TAR_BLOCK * TAR_BLOCK);
 }
 
+// Data that nobody writes (a skipped entry's) gives the observer its chance to stop the
+// extraction all the same, as each written chunk does.
+void SkipData(TarExtraction& tar)
+{
+    DWORD answer = ReportProgress(0);
+    if (answer != ERROR_SUCCESS)
+        StopAt(tar, answer);
+}
+
 void UseData(TarExtraction& tar, DWORD bytes)
 {
     switch (tar.use) {
@@ -1026,7 +1035,7 @@ void UseData(TarExtraction& tar, DWORD bytes)
     case DataUse::SparseFile: WriteSparseData(tar, tar.data, bytes); break;
     case DataUse::SparseMap: ReadMapLines(tar, tar.data, bytes); break;
     case DataUse::PaxRecords: ReadPaxRecords(tar, tar.data, bytes); break;
-    case DataUse::Skip: break;
+    case DataUse::Skip: SkipData(tar); break;
     }
 }
 
@@ -1117,7 +1126,7 @@ DWORD BuildEntryPath(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* destination
 // Extracts the files, folders and hard links of a tar or tar-gzip archive under
 // 'destination', streaming through zlib; memory grows only with the number of files
 // written. The result is the first problem met (0: none); see archive.h and docs/archive.md.
-DWORD ExtractTarGz(wchar_t* archive, wchar_t* destination)
+DWORD ExtractTarGz(const wchar_t* archive, const wchar_t* destination)
 {
     gzFile file = archive ? gzopen_w(archive, "rb") : nullptr;
     if (!file)

@@ -33,16 +33,92 @@ extern wchar_t ScriptVariables[VARIABLE_COUNT][MAX_PATH_CHARS];
 // The open console, owner of the windows that commands open; nullptr while it is closed.
 extern HWND consoleWindow;
 
+// A run of 'length' units of a text that nobody changes. It ends with the text's NUL only
+// when it reaches the text's end; a call that needs an ended text gets a copy (CopyPiece,
+// AddPieceText).
+struct TextPiece {
+    const wchar_t* start;
+    size_t length;
+};
+constexpr size_t MAX_ARGUMENT_PIECES = 5;
+// An argument cut at its first separators; the pieces from 'count' on are empty, at the
+// text's end.
+struct ArgumentPieces {
+    size_t count;
+    TextPiece pieces[MAX_ARGUMENT_PIECES];
+};
+// Ended texts copied out of pieces side by side, for calls that take several at once. The
+// pieces of one line (with their NULs in place of its separators) always fit.
+struct PieceTexts {
+    wchar_t units[LINE_BUFFER_CHARS];
+    size_t used = 0;
+};
+
+// Copies 'piece' into a fixed buffer with a NUL; a piece that does not fit is an error,
+// never cut.
+template <size_t N>
+[[nodiscard]] DWORD CopyPiece(wchar_t (&dest)[N], TextPiece piece)
+{
+    dest[0] = 0;
+    if (piece.length >= N)
+        return ERROR_INSUFFICIENT_BUFFER;
+    CopyMemory(dest, piece.start, piece.length * sizeof(wchar_t));
+    dest[piece.length] = 0;
+    return ERROR_SUCCESS;
+}
+
+// language.cpp
+// The two languages of the program's texts, menus and dialogs.
+constexpr LANGID LANGUAGE_CHINESE = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+constexpr LANGID LANGUAGE_ENGLISH = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+// The language a setting ("zh", "en", any case; anything else or nullptr: none) chooses,
+// else the one the interface language calls for: Chinese for a Chinese interface, English
+// for every other.
+LANGID ChooseProgramLanguage(const wchar_t* setting, LANGID interfaceLanguage);
+// The language VARNOLT_LANG and the user's interface language choose, read at each call
+// (texts are loaded seldom). Every text, menu and dialog of the program is loaded in it.
+LANGID ProgramLanguage();
+// Resource 'id' of 'type' in the program's language, else in the other one, else in any.
+HRSRC FindProgramResource(HINSTANCE module, const wchar_t* type, UINT id);
+// String 'id' in the program's language (the other one's where it has none), read in place
+// and not NUL-terminated: its units in 'length'; nullptr (and 0) when neither has it.
+const wchar_t* FindProgramString(HINSTANCE module, UINT id, size_t& length);
+// Copies string 'id' as LoadStringW does (cut to 'capacity' - 1 units, NUL-terminated) and
+// returns its length, 0 when it is missing.
+int LoadProgramString(HINSTANCE module, UINT id, wchar_t* text, int capacity);
+template <size_t N>
+int LoadProgramString(UINT id, wchar_t (&text)[N])
+{
+    return LoadProgramString(instanceHandle, id, text, static_cast<int>(N));
+}
+HMENU LoadProgramMenu(HINSTANCE module, UINT id);
+const DLGTEMPLATE* FindProgramDialog(HINSTANCE module, UINT id);
+
 // text.cpp
 bool CharEqualsNoCase(wchar_t a, wchar_t b);
 size_t MatchPrefix(const wchar_t* subject, const wchar_t* other);
 size_t MatchPrefixNoCase(const wchar_t* subject, const wchar_t* other);
 const wchar_t* FindNoCase(const wchar_t* text, const wchar_t* needle);
-// Overwrites the first ARG_SEPARATOR of 'text' with NUL and returns the text after it;
-// nullptr when there is none (and 'text' is left as it is).
-wchar_t* SplitAtSeparator(wchar_t* text);
-// The same, but without a separator the rest is the empty text at the end of 'text'.
-wchar_t* CutAtSeparator(wchar_t* text);
+TextPiece WholeText(const wchar_t* text);
+// Cuts 'text' at its first 'most' - 1 separators (2 <= 'most' <= MAX_ARGUMENT_PIECES): the
+// last piece found runs to the text's end, later separators included, and so is ended.
+// 'count' is one more than the separators cut.
+ArgumentPieces CutArgument(const wchar_t* text, size_t most);
+// The first (last) 'unit' inside 'piece'; nullptr when there is none.
+const wchar_t* FindInPiece(TextPiece piece, wchar_t unit);
+const wchar_t* FindLastInPiece(TextPiece piece, wchar_t unit);
+// The part of 'piece' before 'at', and the part from 'at' on; 'at' lies inside the piece
+// or at its end.
+TextPiece PieceBefore(TextPiece piece, const wchar_t* at);
+TextPiece PieceFrom(TextPiece piece, const wchar_t* at);
+// The unit at 'index' of 'piece', or 0 past its end, as if the piece were an ended text.
+wchar_t UnitOfPiece(TextPiece piece, size_t index);
+// True when the two pieces are the same text with ASCII case ignored (as _wcsicmp
+// compares two ended texts).
+bool PiecesEqualNoCase(TextPiece a, TextPiece b);
+// Copies 'piece' with a NUL after the texts copied before and returns where it starts;
+// nullptr when it does not fit.
+const wchar_t* AddPieceText(PieceTexts& texts, TextPiece piece);
 const wchar_t* SkipBlanks(const wchar_t* text);
 int HexDigitValue(wchar_t digit);
 // Reads a decimal number as _wtol does (blanks, an optional sign, digits; no digits give
@@ -59,9 +135,6 @@ bool ReadWholeDecimalNumber(const wchar_t* text, long long lowest, long long hig
 using FileVisitor = DWORD (*)(void* userData, const wchar_t* folder, const WIN32_FIND_DATAW& found);
 bool WildcardMatch(const wchar_t* name, const wchar_t* pattern);
 wchar_t* SplitLastComponent(wchar_t*& path);
-// Copies 'count' units of 'from' to 'to', leaving out each '*' that follows a '*' ("a**b"
-// matches what "a*b" matches); returns the units written, at most 'count'.
-size_t CopyCollapsingStars(wchar_t* to, const wchar_t* from, size_t count);
 [[nodiscard]] DWORD EnumerateFiles(FileVisitor visitor, void* userData, const wchar_t* folder, const wchar_t* pattern);
 
 // One entry that a walk reached: 'path' is its full path, 'relative' its path below the

@@ -86,3 +86,11 @@ inline DWORD ResultOfUntakenAction(DWORD answer)
 {
     return answer == CHANGE_MADE_BY_OBSERVER ? ERROR_SUCCESS : answer;
 }
+// How long a wait goes on without giving the observer a chance to stop it.
+constexpr DWORD WAIT_SLICE_MS = 20;
+// Waits until 'handle' is signalled (nullptr: for the time alone) or 'milliseconds' have
+// passed (INFINITE: no limit). While an observer watches, the wait goes in slices of
+// WAIT_SLICE_MS with ReportProgress(0) after each, so that the run can be stopped and its
+// window answers. 0 at the end of the wait; the observer's answer when it ended the wait;
+// the platform's error when the wait failed.
+[[nodiscard]] DWORD WaitReportingProgress(HANDLE handle, DWORD milliseconds);

@@ -50,15 +50,6 @@ wchar_t* SplitLastComponent(wchar_t*& path)
     return name;
 }
 
-size_t CopyCollapsingStars(wchar_t* to, const wchar_t* from, size_t count)
-{
-    size_t written = 0;
-    for (size_t i = 0; i < count; ++i)
-        if (from[i] != L'*' || !written || to[written - 1] != L'*')
-            to[written++] = from[i];
-    return written;
-}
-
 // Calls 'visitor' for every entry of 'folder' that the platform matches with 'pattern',
 // files and folders alike, until one returns E_ABORT. Returns the last visitor's result,
 // or 2 when nothing matched (or the search text would not fit).

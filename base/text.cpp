@@ -45,19 +45,74 @@ const wchar_t* FindNoCase(const wchar_t* text, const wchar_t* needle)
     return nullptr;
 }
 
-wchar_t* SplitAtSeparator(wchar_t* text)
+TextPiece WholeText(const wchar_t* text)
 {
-    wchar_t* separator = wcschr(text, ARG_SEPARATOR);
-    if (!separator)
-        return nullptr;
-    *separator = 0;
-    return separator + 1;
+    return {text, wcslen(text)};
 }
 
-wchar_t* CutAtSeparator(wchar_t* text)
+ArgumentPieces CutArgument(const wchar_t* text, size_t most)
 {
-    wchar_t* rest = SplitAtSeparator(text);
-    return rest ? rest : text + wcslen(text);
+    ArgumentPieces parts = {};
+    const wchar_t* start = text;
+    while (parts.count + 1 < most) {
+        const wchar_t* separator = wcschr(start, ARG_SEPARATOR);
+        if (!separator)
+            break;
+        parts.pieces[parts.count++] = {start, static_cast<size_t>(separator - start)};
+        start = separator + 1;
+    }
+    size_t length = wcslen(start);
+    parts.pieces[parts.count++] = {start, length};
+    for (size_t i = parts.count; i < MAX_ARGUMENT_PIECES; ++i)
+        parts.pieces[i] = {start + length, 0};
+    return parts;
+}
+
+const wchar_t* FindInPiece(TextPiece piece, wchar_t unit)
+{
+    for (size_t i = 0; i < piece.length; ++i)
+        if (piece.start[i] == unit)
+            return piece.start + i;
+    return nullptr;
+}
+
+const wchar_t* FindLastInPiece(TextPiece piece, wchar_t unit)
+{
+    for (size_t i = piece.length; i > 0; --i)
+        if (piece.start[i - 1] == unit)
+            return piece.start + i - 1;
+    return nullptr;
+}
+
+TextPiece PieceBefore(TextPiece piece, const wchar_t* at)
+{
+    return {piece.start, static_cast<size_t>(at - piece.start)};
+}
+
+TextPiece PieceFrom(TextPiece piece, const wchar_t* at)
+{
+    return {at, piece.length - static_cast<size_t>(at - piece.start)};
+}
+
+wchar_t UnitOfPiece(TextPiece piece, size_t index)
+{
+    return index < piece.length ? piece.start[index] : 0;
+}
+
+bool PiecesEqualNoCase(TextPiece a, TextPiece b)
+{
+    return a.length == b.length && (a.length == 0 || _wcsnicmp(a.start, b.start, a.length) == 0);
+}
+
+const wchar_t* AddPieceText(PieceTexts& texts, TextPiece piece)
+{
+    if (piece.length >= ARRAYSIZE(texts.units) - texts.used)
+        return nullptr;
+    wchar_t* copy = texts.units + texts.used;
+    wmemcpy(copy, piece.start, piece.length);
+    copy[piece.length] = 0;
+    texts.used += piece.length + 1;
+    return copy;
 }
 
 const wchar_t* SkipBlanks(const wchar_t* text)

@@ -8,6 +8,8 @@
 // They close the window afterwards; "keep" instead of "startup"/"execute" leaves it open.
 //   bench_console post <program> <id>             leaves the console open with command <id>
 //                                                  posted to it (401: the about box), for screenshots
+//   bench_console run <program> <line>            leaves the console open with <line> started in
+//                                                  it and running, for screenshots
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -139,6 +141,18 @@ double Execute(HWND console, const wchar_t* commandLine)
     return Seconds(begin, end);
 }
 
+// Puts the line into the command field once the console's menu bar is there, and posts
+// Execute without waiting for the run.
+void StartLine(HWND console, const wchar_t* commandLine)
+{
+    for (DWORD waited = 0; waited < WAIT_MS && !FindWindowExW(nullptr, nullptr, L"VarnoltMenuBar", nullptr); ++waited)
+        Sleep(1);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(console, COMMAND_FIELD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(commandLine),
+                        SMTO_NORMAL, WAIT_MS, &ignored);
+    PostMessageW(console, WM_COMMAND, MAKEWPARAM(1, 0), 0);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -148,7 +162,7 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     std::wstring mode = argv[1];
-    bool executing = mode == L"execute" || mode == L"keep" || mode == L"post";
+    bool executing = mode == L"execute" || mode == L"keep" || mode == L"post" || mode == L"run";
     Started started = {};
     LARGE_INTEGER begin;
     if (!Start(argv[2], executing || argc < 4 ? L"" : argv[3], started, begin)) {
@@ -160,10 +174,12 @@ int wmain(int argc, wchar_t** argv)
         seconds = WaitForText(started, begin);
     if (mode == L"post" && argc >= 4)
         PostMessageW(started.window, WM_COMMAND, MAKEWPARAM(_wtoi(argv[3]), 0), 0);
+    else if (mode == L"run" && argc >= 4)
+        StartLine(started.window, argv[3]);
     else if (executing && argc >= 4)
         seconds = Execute(started.window, argv[3]);
     wprintf(L"seconds=%.6f\n", seconds);
-    if (mode == L"keep" || mode == L"post") {
+    if (mode == L"keep" || mode == L"post" || mode == L"run") {
         CloseHandle(started.process.hThread);
         CloseHandle(started.process.hProcess);
         return 0;

@@ -4,33 +4,67 @@
 
 // file_ops.cpp
 enum class FileOperationKind { Delete, CreatePath, WriteAnsi, WriteUtf16, Copy };
-// A FILE argument cut into its parts; nothing on disk is touched while it is read.
+// A FILE argument cut into read-only pieces; nothing on disk is touched while it is read.
 struct FileRequest {
     FileOperationKind kind;
-    wchar_t* operand;       // the first path; for a delete, a NUL-separated list
-    wchar_t* end;           // a delete list's end; the text to write; the copy's destination
+    TextPiece operand;      // the first path: up to the first ';', "->" or operator ('=' of "=>" left out)
+    const wchar_t* end;     // a delete list's end; a created path's last '\'; the text to write; the copy's destination
     bool flag;              // a write appends ('='); a copy recurses ('!')
 };
-// Scans 'args' for its first operator and cuts it in place into a request.
-FileRequest ReadFileRequest(wchar_t* args);
+// Finds the first operator of 'args' and cuts the argument at it.
+FileRequest ReadFileRequest(const wchar_t* args);
 [[nodiscard]] DWORD CarryOutFileRequest(const FileRequest& request);
-[[nodiscard]] DWORD FileOperation(wchar_t* args);
+[[nodiscard]] DWORD FileOperation(const wchar_t* args);
 
 // shortcut.cpp
 constexpr size_t SHORTCUT_BYTES = 1024;
-// The shortcut file a LINK argument names, composed without touching the disk: 'args' is
-// cut to the shortcut's path and 'bytes' holds the file's content ('byteCount' of them).
-[[nodiscard]] DWORD ComposeShortcutFile(wchar_t* args, char (&bytes)[SHORTCUT_BYTES], DWORD& byteCount);
-[[nodiscard]] DWORD CreateShortcut(wchar_t* args);
+// A LINK argument "path,target[,parameters[,icon]]" cut into read-only pieces; the icon
+// runs to the argument's end.
+struct ShortcutRequest {
+    TextPiece path;
+    TextPiece target;
+    TextPiece parameters;   // its start is nullptr without one
+    TextPiece icon;         // its start is nullptr without one
+};
+// 3 (ERROR_PATH_NOT_FOUND) without a target.
+[[nodiscard]] DWORD ReadShortcutRequest(const wchar_t* args, ShortcutRequest& request);
+// The shortcut file of a request, composed without touching the disk: 'bytes' holds the
+// file's content ('byteCount' of them).
+[[nodiscard]] DWORD ComposeShortcutFile(const ShortcutRequest& request, char (&bytes)[SHORTCUT_BYTES], DWORD& byteCount);
+[[nodiscard]] DWORD CreateShortcut(const wchar_t* args);
 
 // processes.cpp
-[[nodiscard]] DWORD ExecuteProgram(wchar_t* args);
-[[nodiscard]] DWORD KillProcesses(wchar_t* args);
-[[nodiscard]] DWORD ShutDownDevice(wchar_t* args);
-[[nodiscard]] DWORD SendKeys(wchar_t* args);
-[[nodiscard]] DWORD PostWindowMessage(wchar_t* args);
-[[nodiscard]] DWORD SetDisplayOrientation(wchar_t* args);
+// An EXEC argument "[!]file[,parameters]" cut into read-only pieces.
+struct ProgramRequest {
+    bool wait;                  // no '!'
+    TextPiece file;
+    const wchar_t* parameters;  // nullptr without a separator
+};
+ProgramRequest ReadProgramRequest(const wchar_t* args);
+[[nodiscard]] DWORD ExecuteProgram(const wchar_t* args);
+[[nodiscard]] DWORD KillProcesses(const wchar_t* args);
+[[nodiscard]] DWORD ShutDownDevice(const wchar_t* args);
+[[nodiscard]] DWORD SendKeys(const wchar_t* args);
+// A POST argument "[=]window,message[,wParam[,lParam]]" cut into read-only pieces; anything
+// after a further separator is left out.
+struct WindowMessageRequest {
+    bool send;                  // '='
+    TextPiece window;
+    TextPiece message;
+    TextPiece parameters[2];
+};
+// E_INVALIDARG without a message.
+[[nodiscard]] DWORD ReadWindowMessageRequest(const wchar_t* args, WindowMessageRequest& request);
+[[nodiscard]] DWORD PostWindowMessage(const wchar_t* args);
+[[nodiscard]] DWORD SetDisplayOrientation(const wchar_t* args);
 
 // messages.cpp
-[[nodiscard]] DWORD ShowMessageBox(wchar_t* args);
-[[nodiscard]] DWORD PlaySoundFile(wchar_t* args);
+// A MSGX argument "text[,caption[,type]]" cut into read-only pieces.
+struct MessageBoxRequest {
+    TextPiece text;
+    TextPiece caption;          // its start is nullptr without one: the program's caption
+    UINT type;
+};
+MessageBoxRequest ReadMessageBoxRequest(const wchar_t* args);
+[[nodiscard]] DWORD ShowMessageBox(const wchar_t* args);
+[[nodiscard]] DWORD PlaySoundFile(const wchar_t* args);

@@ -10,18 +10,31 @@ constexpr DWORD COPY_CHUNK_BYTES = 64 * 1024;
 // file; a target that is the source itself is left as it is.
 constexpr FileOutputRules COPY_RULES = {.replacesReadOnly = true, .removesIncomplete = true};
 
-// Deletes the NUL-separated names from 'list' up to 'end' (the argument's terminator, or
-// an earlier double NUL). The names go to the writer with runs of '*' collapsed, and each
-// is judged in that short form. The writer wants one more NUL after the last name; it goes
-// into a copy, because the terminator may be the line buffer's last unit.
+// Deletes the names of the list from 'list' up to 'end' (the argument's end): ';' ends a
+// name and "->" ends the list (an empty name follows it); runs of '*' are collapsed and
+// each name is judged in that short form. The writer takes the names NUL-separated, with
+// one more NUL after the last.
 DWORD DeleteFiles(const wchar_t* list, const wchar_t* end)
 {
     wchar_t names[LINE_BUFFER_CHARS + 1];
-    size_t units = static_cast<size_t>(end - list) + 1;
-    if (units >= ARRAYSIZE(names))
+    if (static_cast<size_t>(end - list) + 1 >= ARRAYSIZE(names))
         return ERROR_FILENAME_EXCED_RANGE;
-    units = CopyCollapsingStars(names, list, units);
-    names[units] = 0;
+    size_t written = 0;
+    for (const wchar_t* p = list; p < end; ++p) {
+        wchar_t unit = *p;
+        if (unit == L'-' && p[1] == L'>') {
+            names[written++] = 0;
+            unit = 0;
+            ++p;
+        } else if (unit == L';') {
+            unit = 0;
+        } else if (unit == L'*' && written && names[written - 1] == L'*') {
+            continue;
+        }
+        names[written++] = unit;
+    }
+    names[written++] = 0;
+    names[written] = 0;
     return DeleteNamedFiles(names);
 }
 
@@ -170,78 +183,78 @@ DWORD CopyFiles(wchar_t* source, const wchar_t* destination, bool recursive)
     return request.stopped ? request.stopped : result;
 }
 
-// Finds the first operator of a FILE argument. On the way ';' and "->" become NUL, so that
-// the text before the operator is a NUL-separated list whose first piece is the operand.
-FileRequest ScanFileOperator(wchar_t* args)
+FileRequest MakeRequest(FileOperationKind kind, const wchar_t* args, const wchar_t* operandEnd, const wchar_t* end)
 {
-    for (wchar_t* p = args;; ++p) {
-        switch (*p) {
-        case 0: return {FileOperationKind::Delete, args, p, false};
-        case L';': *p = 0; break;
-        case L'-':
-            if (p[1] == L'>') {
-                p[0] = p[1] = 0;
-                ++p;
-            }
-            break;
-        case L'\\':
-            if (!p[1])
-                return {FileOperationKind::CreatePath, args, p, false};
-            break;
-        case L'<': return {FileOperationKind::WriteAnsi, args, p, false};
-        case L'{': return {FileOperationKind::WriteUtf16, args, p, false};
-        case L'>': return {FileOperationKind::Copy, args, p, false};
-        }
-    }
+    return {kind, {args, static_cast<size_t>(operandEnd - args)}, end, false};
 }
 
 } // namespace
 
 // FILE: delete "a;b[->]", create "folder\", write "file<text" or "file{text", or copy
-// "[!]source>destination", chosen by the first operator in the argument. A write's first
-// unit after the operator is its mode: '=' appends, anything else overwrites and is not
-// written. A copy's "=>" counts as '>'.
-FileRequest ReadFileRequest(wchar_t* args)
+// "[!]source>destination", chosen by the first operator in the argument. The first path
+// ends at the first ';' or "->" before the operator. A write's first unit after the
+// operator is its mode: '=' appends, anything else overwrites and is not written. A
+// copy's "=>" counts as '>'.
+FileRequest ReadFileRequest(const wchar_t* args)
 {
-    FileRequest request = ScanFileOperator(args);
-    wchar_t* mark = request.end;
-    switch (request.kind) {
-    case FileOperationKind::Delete:
-    case FileOperationKind::CreatePath:
-        break;
-    case FileOperationKind::WriteAnsi:
-    case FileOperationKind::WriteUtf16:
-        *mark = 0;
-        request.end = mark + 1;
-        if (*request.end)
-            request.flag = *request.end++ == L'=';
-        break;
-    case FileOperationKind::Copy:
-        *mark = 0;
-        if (mark > args && mark[-1] == L'=')
-            mark[-1] = 0;
-        request.end = mark + 1;
-        request.flag = args[0] == L'!';
-        break;
+    const wchar_t* cut = nullptr;       // the first ';' or "->"
+    for (const wchar_t* p = args;; ++p) {
+        const wchar_t* operandEnd = cut ? cut : p;
+        switch (*p) {
+        case 0: return MakeRequest(FileOperationKind::Delete, args, operandEnd, p);
+        case L';':
+            cut = operandEnd;
+            break;
+        case L'-':
+            if (p[1] == L'>') {
+                cut = operandEnd;
+                ++p;
+            }
+            break;
+        case L'\\':
+            if (!p[1])
+                return MakeRequest(FileOperationKind::CreatePath, args, cut ? cut : p + 1, p);
+            break;
+        case L'<':
+        case L'{': {
+            FileRequest request = MakeRequest(*p == L'<' ? FileOperationKind::WriteAnsi : FileOperationKind::WriteUtf16,
+                                              args, operandEnd, p + 1);
+            if (*request.end)
+                request.flag = *request.end++ == L'=';
+            return request;
+        }
+        case L'>': {
+            if (!cut && p > args && p[-1] == L'=')
+                operandEnd = p - 1;
+            FileRequest request = MakeRequest(FileOperationKind::Copy, args, operandEnd, p + 1);
+            request.flag = args[0] == L'!';
+            return request;
+        }
+        }
     }
-    return request;
 }
 
+// Each kind but a delete needs its first path ended for the platform's calls: it is
+// copied out of the argument.
 DWORD CarryOutFileRequest(const FileRequest& request)
 {
+    if (request.kind == FileOperationKind::Delete)
+        return DeleteFiles(request.operand.start, request.end);
+    wchar_t operand[LINE_BUFFER_CHARS];
+    if (CopyPiece(operand, request.operand) != ERROR_SUCCESS)
+        return ERROR_FILENAME_EXCED_RANGE;
     switch (request.kind) {
-    case FileOperationKind::Delete: return DeleteFiles(request.operand, request.end);
     case FileOperationKind::CreatePath:
-        CreatePathDirectories(request.operand);
+        CreatePathDirectories(operand);
         return ERROR_SUCCESS;
-    case FileOperationKind::WriteAnsi: return WriteText(request.operand, request.end, request.flag, true);
-    case FileOperationKind::WriteUtf16: return WriteText(request.operand, request.end, request.flag, false);
-    case FileOperationKind::Copy: return CopyFiles(request.operand, request.end, request.flag);
+    case FileOperationKind::WriteAnsi: return WriteText(operand, request.end, request.flag, true);
+    case FileOperationKind::WriteUtf16: return WriteText(operand, request.end, request.flag, false);
+    case FileOperationKind::Copy: return CopyFiles(operand, request.end, request.flag);
+    default: return ERROR_INVALID_PARAMETER;
     }
-    return ERROR_INVALID_PARAMETER;
 }
 
-DWORD FileOperation(wchar_t* args)
+DWORD FileOperation(const wchar_t* args)
 {
     return CarryOutFileRequest(ReadFileRequest(args));
 }

@@ -32,29 +32,34 @@ DWORD SoundMarkFlag(wchar_t unit)
 
 } // namespace
 
+MessageBoxRequest ReadMessageBoxRequest(const wchar_t* args)
+{
+    ArgumentPieces parts = CutArgument(args, 3);
+    MessageBoxRequest request = {parts.pieces[0], {}, DEFAULT_MESSAGE_TYPE};
+    if (parts.count > 1)
+        request.caption = parts.pieces[1];
+    if (parts.count > 2)
+        request.type = static_cast<UINT>(_wtol(parts.pieces[2].start));
+    return request;
+}
+
 // MSGX text[,caption[,type]]: shows a message box owned by the console and returns the
 // id of the button that closed it (0 when it could not be shown). The caption defaults to
 // "Varnolt" and the type to an information box; the box always comes to the foreground.
-DWORD ShowMessageBox(wchar_t* args)
+DWORD ShowMessageBox(const wchar_t* args)
 {
-    const wchar_t* caption = MESSAGE_CAPTION;
-    UINT type = DEFAULT_MESSAGE_TYPE;
-    wchar_t* separator = wcschr(args, ARG_SEPARATOR);
-    if (separator) {
-        *separator = 0;
-        caption = separator + 1;
-        wchar_t* typeText = wcschr(separator + 1, ARG_SEPARATOR);
-        if (typeText) {
-            *typeText++ = 0;
-            type = static_cast<UINT>(_wtol(typeText));
-        }
-    }
-    return static_cast<DWORD>(outwardCalls.messageBox(consoleWindow, args, caption, type | MB_SETFOREGROUND));
+    MessageBoxRequest request = ReadMessageBoxRequest(args);
+    PieceTexts texts;
+    const wchar_t* text = AddPieceText(texts, request.text);
+    const wchar_t* caption = request.caption.start ? AddPieceText(texts, request.caption) : MESSAGE_CAPTION;
+    if (!text || !caption)
+        return 0;
+    return static_cast<DWORD>(outwardCalls.messageBox(consoleWindow, text, caption, request.type | MB_SETFOREGROUND));
 }
 
 // PLAY [!][$][*][sound]: '!' plays without waiting, '$' names a system sound, '*' loops;
 // the marks may come in any order. An empty name stops the sound. 0 or 1 for failure.
-DWORD PlaySoundFile(wchar_t* args)
+DWORD PlaySoundFile(const wchar_t* args)
 {
     DWORD flags = SND_FILENAME;
     for (DWORD flag; (flag = SoundMarkFlag(*args)) != 0; ++args)

@@ -69,43 +69,56 @@ constexpr ShutdownMode SHUTDOWN_MODES[] = {
 };
 
 // A POST parameter: "$text" passes the text's address, anything else skips its type mark
-// (usually '#') and passes the number after it; an empty argument gives 0.
-LPARAM MessageParameter(wchar_t* argument)
+// (usually '#') and passes the number after it, whose reading stops at the piece's end; an
+// empty argument gives 0. A text that ends the argument is passed where it stands, as a
+// posted message is read after the call; one that a later parameter follows is passed as
+// a copy in 'texts', ended, which lasts for the call.
+LPARAM MessageParameter(TextPiece argument, PieceTexts& texts)
 {
-    if (!*argument)
+    if (!argument.length)
         return 0;
-    if (*argument == L'$')
-        return reinterpret_cast<LPARAM>(argument + 1);
-    return _wtol(argument + 1);
+    if (argument.start[0] != L'$')
+        return _wtol(argument.start + 1);
+    TextPiece text = PieceFrom(argument, argument.start + 1);
+    const wchar_t* ended = text.start[text.length] == 0 ? text.start : AddPieceText(texts, text);
+    return reinterpret_cast<LPARAM>(ended);
 }
 
 } // namespace
 
-// EXEC [!]file[,parameters]: starts a program or opens a document and, without '!', waits
-// until the started process ends. The platform's error when the shell failed.
-DWORD ExecuteProgram(wchar_t* args)
+ProgramRequest ReadProgramRequest(const wchar_t* args)
 {
     bool wait = *args != L'!';
-    if (!wait)
-        ++args;
-    wchar_t* parameters = SplitAtSeparator(args);
-    DWORD answer = AnnounceAction(ChangeKind::StartProgram, args, parameters);
+    ArgumentPieces parts = CutArgument(wait ? args : args + 1, 2);
+    return {wait, parts.pieces[0], parts.count > 1 ? parts.pieces[1].start : nullptr};
+}
+
+// EXEC [!]file[,parameters]: starts a program or opens a document and, without '!', waits
+// until the started process ends. The platform's error when the shell failed; the
+// observer's answer when it ended the wait (Stop: the program goes on running).
+DWORD ExecuteProgram(const wchar_t* args)
+{
+    ProgramRequest request = ReadProgramRequest(args);
+    wchar_t file[LINE_BUFFER_CHARS];
+    if (CopyPiece(file, request.file) != ERROR_SUCCESS)
+        return ERROR_FILENAME_EXCED_RANGE;
+    DWORD answer = AnnounceAction(ChangeKind::StartProgram, file, request.parameters);
     if (answer != ERROR_SUCCESS)
         return ResultOfUntakenAction(answer);
     HANDLE process = nullptr;
-    DWORD result = ShellOpen(args, parameters, &process);
+    DWORD result = ShellOpen(file, request.parameters, &process);
     if (result != ERROR_SUCCESS || !process)
         return result;
-    if (wait)
-        WaitForSingleObject(process, INFINITE);
+    if (request.wait)
+        result = WaitReportingProgress(process, INFINITE);
     CloseHandle(process);
-    return ERROR_SUCCESS;
+    return result;
 }
 
 // KILL prefix: terminates every process whose executable name starts with 'args' (ASCII
 // case ignored), except this one. 0 when one was terminated, otherwise 1. An empty
 // prefix would match every process on the machine and is refused.
-DWORD KillProcesses(wchar_t* args)
+DWORD KillProcesses(const wchar_t* args)
 {
     size_t prefixLength = wcslen(args);
     if (!prefixLength)
@@ -140,7 +153,7 @@ DWORD KillProcesses(wchar_t* args)
 
 // SHUT mode: resets, powers off or suspends through the platform (see SHUTDOWN_MODES).
 // 0 when the last call of the mode's chain reported success, 1 when it failed.
-DWORD ShutDownDevice(wchar_t* args)
+DWORD ShutDownDevice(const wchar_t* args)
 {
     wchar_t letter = args[0] >= L'a' && args[0] <= L'z' ? static_cast<wchar_t>(args[0] - 32) : args[0];
     DWORD answer = AnnounceAction(ChangeKind::PowerAction, args, nullptr);
@@ -155,14 +168,14 @@ DWORD ShutDownDevice(wchar_t* args)
 
 // SEND key[,key...]: each key is a decimal virtual-key code, pressed and released; a
 // trailing '_' only presses it, a trailing '^' only releases it. 1 when the last code is 0.
-DWORD SendKeys(wchar_t* args)
+DWORD SendKeys(const wchar_t* args)
 {
     DWORD answer = AnnounceAction(ChangeKind::SendInput, args, nullptr);
     if (answer != ERROR_SUCCESS)
         return ResultOfUntakenAction(answer);
     BYTE key = 0;
-    wchar_t* item = args;
-    for (wchar_t* p = args;; ++p) {
+    const wchar_t* item = args;
+    for (const wchar_t* p = args;; ++p) {
         if (*p && *p != ARG_SEPARATOR)
             continue;
         key = static_cast<BYTE>(_wtol(item));
@@ -178,37 +191,50 @@ DWORD SendKeys(wchar_t* args)
     return key ? ERROR_SUCCESS : 1;
 }
 
+DWORD ReadWindowMessageRequest(const wchar_t* args, WindowMessageRequest& request)
+{
+    request = {};
+    request.send = *args == L'=';
+    ArgumentPieces parts = CutArgument(request.send ? args + 1 : args, 5);
+    if (parts.count < 2)
+        return static_cast<DWORD>(E_INVALIDARG);
+    request.window = parts.pieces[0];
+    request.message = parts.pieces[1];
+    request.parameters[0] = parts.pieces[2];
+    request.parameters[1] = parts.pieces[3];
+    return ERROR_SUCCESS;
+}
+
 // POST [=]window,message[,wParam[,lParam]]: posts, or with '=' sends, a message to the
 // top-level window of that class ('$' for all of them). The platform call's value.
-DWORD PostWindowMessage(wchar_t* args)
+DWORD PostWindowMessage(const wchar_t* args)
 {
-    bool send = *args == L'=';
-    if (send)
-        ++args;
-    wchar_t* message = wcschr(args, ARG_SEPARATOR);
-    if (!message)
-        return static_cast<DWORD>(E_INVALIDARG);
-    *message++ = 0;
-    HWND window = *args == L'$' ? HWND_BROADCAST : FindWindowW(args, nullptr);
+    WindowMessageRequest request;
+    DWORD result = ReadWindowMessageRequest(args, request);
+    if (result != ERROR_SUCCESS)
+        return result;
+    PieceTexts texts;
+    const wchar_t* windowClass = AddPieceText(texts, request.window);
+    if (!windowClass)
+        return 0;
+    HWND window = *windowClass == L'$' ? HWND_BROADCAST : FindWindowW(windowClass, nullptr);
     if (!window)
         return 0;       // posted to no window, the message would land in this thread's own queue
-    wchar_t* first = CutAtSeparator(message);
-    wchar_t* second = CutAtSeparator(first);
-    CutAtSeparator(second);
-    auto number = static_cast<UINT>(_wtol(message));
-    auto wParam = static_cast<WPARAM>(MessageParameter(first));
-    LPARAM lParam = MessageParameter(second);
-    DWORD answer = AnnounceAction(ChangeKind::SendInput, args, message, number);
+    auto number = static_cast<UINT>(_wtol(request.message.start));
+    auto wParam = static_cast<WPARAM>(MessageParameter(request.parameters[0], texts));
+    LPARAM lParam = MessageParameter(request.parameters[1], texts);
+    const wchar_t* messageText = AddPieceText(texts, request.message);
+    DWORD answer = AnnounceAction(ChangeKind::SendInput, windowClass, messageText ? messageText : L"", number);
     if (answer != ERROR_SUCCESS)
         return ResultOfUntakenAction(answer);
-    if (send)
+    if (request.send)
         return static_cast<DWORD>(SendMessageW(window, number, wParam, lParam));
     return static_cast<DWORD>(PostMessageW(window, number, wParam, lParam));
 }
 
 // DISP [orientation]: sets the display orientation (DMDO_ values), or without an argument
 // switches between 0 and 90 degrees. The platform's DISP_CHANGE_ value.
-DWORD SetDisplayOrientation(wchar_t* args)
+DWORD SetDisplayOrientation(const wchar_t* args)
 {
     DEVMODEW mode = {};
     mode.dmSize = sizeof mode;

@@ -20,14 +20,14 @@ const ScriptLanguage& CurrentScriptLanguage()
 }
 
 // Recognises the line's keyword (ASCII case ignored) and runs its handler; a line without
-// one goes to the language's handler of such lines. The line is changed in place.
-DWORD DispatchCommand(wchar_t* line, ScriptContext& context)
+// one goes to the language's handler of such lines.
+DWORD DispatchCommand(const wchar_t* line, ScriptContext& context)
 {
     const ScriptLanguage& language = *installedLanguage;
     for (size_t i = 0; i < language.keywordCount; ++i) {
         const KeywordEntry& row = language.keywords[i];
         if (MatchPrefixNoCase(line, row.name) >= 4)
-            return row.handler(line, const_cast<wchar_t*>(SkipBlanks(line + 4)), context);
+            return row.handler(line, SkipBlanks(line + 4), context);
     }
     return language.noKeyword ? language.noKeyword(line, line, context) : ERROR_CALL_NOT_IMPLEMENTED;
 }

@@ -15,8 +15,10 @@ struct ScriptContext {
 };
 
 // Every keyword handler gets the line (from its keyword on), the argument text after the
-// keyword and its blanks, and the run's context; each takes what it needs.
-using CommandHandler = DWORD (*)(wchar_t* line, wchar_t* args, ScriptContext& context);
+// keyword and its blanks, and the run's context; each takes what it needs. Neither text is
+// written to: a handler cuts its argument into pieces (TextPiece) and copies out only what
+// a call needs ended.
+using CommandHandler = DWORD (*)(const wchar_t* line, const wchar_t* args, ScriptContext& context);
 
 struct KeywordEntry {
     wchar_t name[5];
@@ -24,7 +26,7 @@ struct KeywordEntry {
 };
 
 // What a file named on a line is made to do, chosen by its extension.
-using FileAction = DWORD (*)(wchar_t* path, wchar_t* parameters);
+using FileAction = DWORD (*)(const wchar_t* path, const wchar_t* parameters);
 
 struct ExtensionEntry {
     const wchar_t* extension;
@@ -57,19 +59,21 @@ using DocumentSink = void (*)(const wchar_t* document, DWORD result);
 // Makes 'language' the one that runs; it must outlive every run. Returns the previous one.
 const ScriptLanguage* InstallScriptLanguage(const ScriptLanguage* language);
 const ScriptLanguage& CurrentScriptLanguage();
-[[nodiscard]] DWORD DispatchCommand(wchar_t* line, ScriptContext& context);
+[[nodiscard]] DWORD DispatchCommand(const wchar_t* line, ScriptContext& context);
 
 // flow.cpp: the keywords the engine runs itself
-DWORD CommandBatc(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandIfex(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandElse(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandCall(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandGoto(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandProc(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandEndp(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandWait(wchar_t* line, wchar_t* args, ScriptContext& context);
-DWORD CommandBeep(wchar_t* line, wchar_t* args, ScriptContext& context);
-[[nodiscard]] DWORD RunBatch(wchar_t* args, ScriptContext& context);
+DWORD CommandBatc(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandIfex(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandElse(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandCall(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandGoto(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandProc(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandEndp(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandWait(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+DWORD CommandBeep(const wchar_t* line, const wchar_t* args, ScriptContext& context);
+// Runs each ';'-separated piece of 'args' as a line of its own; the last piece's result is
+// the result.
+[[nodiscard]] DWORD RunBatch(const wchar_t* args, ScriptContext& context);
 
 // entry.cpp
 void InitializeProgram(HINSTANCE instance);
@@ -79,7 +83,7 @@ wchar_t* StripQuotes(wchar_t* text, wchar_t quote);
 // runner.cpp
 extern wchar_t END_OF_SCRIPT[1];
 [[nodiscard]] DWORD RunScript(wchar_t* text, const wchar_t* scriptPath);
-DWORD RunLine(wchar_t* line, ScriptContext& context);
+DWORD RunLine(const wchar_t* line, ScriptContext& context);
 // Makes 'sink' receive every executed line and its result entry (nullptr: none). Returns
 // the previous sink, which a new one may pass the text on to.
 LogSink SetLogSink(LogSink sink);
@@ -99,11 +103,21 @@ LogSink TraceSinkFromEnvironment();
 DocumentSink TraceDocumentSinkFromEnvironment();
 
 // conditions.cpp
-bool EvaluateCondition(wchar_t* condition);
-[[nodiscard]] DWORD EvaluateCommand(wchar_t* args);
+// A condition is one comparison of numbers or texts, or, without an operator, the test
+// whether a path exists; a leading '!' negates it. The piece ends at a separator or at the
+// text's end, where every number read from it stops.
+bool EvaluateCondition(TextPiece condition);
+[[nodiscard]] DWORD EvaluateCommand(const wchar_t* args);
 
 // loading.cpp
-[[nodiscard]] DWORD LoadFile(wchar_t* path);
-[[nodiscard]] DWORD OpenFilesByPattern(wchar_t* line);
+[[nodiscard]] DWORD LoadFile(const wchar_t* path);
+// A line without keyword, "[!]folder\pattern[,parameters]", cut into read-only pieces.
+struct OpenRequest {
+    bool recursive;
+    TextPiece path;             // the folder and pattern, '!' included
+    const wchar_t* parameters;  // after the first separator; the empty text without one
+};
+OpenRequest ReadOpenRequest(const wchar_t* line);
+[[nodiscard]] DWORD OpenFilesByPattern(const wchar_t* line);
 // The default file action as a language's handler of lines without keyword.
-DWORD CommandOpenFiles(wchar_t* line, wchar_t* args, ScriptContext& context);
+DWORD CommandOpenFiles(const wchar_t* line, const wchar_t* args, ScriptContext& context);

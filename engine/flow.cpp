@@ -20,49 +20,63 @@ DWORD SkipToBlockEnd(ScriptContext& context)
     return RESULT_NOT_FOUND;
 }
 
-// Rewrites the line's keyword to 'searchKeyword' and looks for the whole line in the
-// script text after the current line. Returns the start of the line after the
-// occurrence's keyword, or nullptr when there is none.
-wchar_t* FindLabelTarget(wchar_t* line, const wchar_t* searchKeyword, const ScriptContext& context)
+// Looks for the line with its keyword replaced by 'searchKeyword' in the script text after
+// the current line. Returns the start of the line after the occurrence's keyword, or
+// nullptr when there is none.
+wchar_t* FindLabelTarget(const wchar_t* line, const wchar_t* searchKeyword, const ScriptContext& context)
 {
-    CopyMemory(line, searchKeyword, 4 * sizeof(wchar_t));
-    wchar_t* found = wcsstr(context.cursor, line);
+    wchar_t search[LINE_BUFFER_CHARS];
+    if (FAILED(StringCchCopyNW(search, LINE_BUFFER_CHARS, searchKeyword, 4)) ||
+        FAILED(StringCchCatW(search, LINE_BUFFER_CHARS, line + 4)))
+        return nullptr;
+    wchar_t* found = wcsstr(context.cursor, search);
     if (!found)
         return nullptr;
     wchar_t* lineFeed = wcschr(found + 4, L'\n');
     return lineFeed ? lineFeed + 1 : found + wcslen(found);
 }
 
+// A piece of a batch that does not end the argument runs from a copy of its own, ended
+// there: the one copy of a nested line.
+DWORD DispatchPiece(TextPiece piece, ScriptContext& context)
+{
+    wchar_t line[LINE_BUFFER_CHARS];
+    if (CopyPiece(line, piece) != ERROR_SUCCESS)
+        return ERROR_BUFFER_OVERFLOW;
+    return DispatchCommand(line, context);
+}
+
 } // namespace
 
-DWORD CommandIfex(wchar_t*, wchar_t* args, ScriptContext& context)
+// The inline command is the rest of the line after the condition, so it runs in place.
+DWORD CommandIfex(const wchar_t*, const wchar_t* args, ScriptContext& context)
 {
     if (!*args)
         return ERROR_SUCCESS;
-    wchar_t* command = SplitAtSeparator(args);
-    bool holds = EvaluateCondition(args);
+    ArgumentPieces parts = CutArgument(args, 2);
+    bool holds = EvaluateCondition(parts.pieces[0]);
     context.elseFlag = !holds;
-    if (!command)
+    if (parts.count < 2)
         return holds ? ERROR_SUCCESS : SkipToBlockEnd(context);
     if (holds)
-        (void)DispatchCommand(command, context);
+        (void)DispatchCommand(parts.pieces[1].start, context);
     return context.lastResult;
 }
 
-DWORD CommandElse(wchar_t*, wchar_t* args, ScriptContext& context)
+DWORD CommandElse(const wchar_t*, const wchar_t* args, ScriptContext& context)
 {
     if (context.elseFlag)
         (void)DispatchCommand(args, context);
     return context.lastResult;
 }
 
-DWORD CommandCall(wchar_t* line, wchar_t*, ScriptContext& context)
+DWORD CommandCall(const wchar_t* line, const wchar_t*, ScriptContext& context)
 {
     wchar_t* target = FindLabelTarget(line, L"PROC", context);
     return target ? RunScript(target, context.scriptPath) : RESULT_NOT_FOUND;
 }
 
-DWORD CommandGoto(wchar_t* line, wchar_t*, ScriptContext& context)
+DWORD CommandGoto(const wchar_t* line, const wchar_t*, ScriptContext& context)
 {
     wchar_t* target = FindLabelTarget(line, L"PROC", context);
     if (!target)
@@ -72,33 +86,33 @@ DWORD CommandGoto(wchar_t* line, wchar_t*, ScriptContext& context)
 }
 
 // A procedure reached in sequence is skipped: the run continues after its ENDP line.
-DWORD CommandProc(wchar_t* line, wchar_t*, ScriptContext& context)
+DWORD CommandProc(const wchar_t* line, const wchar_t*, ScriptContext& context)
 {
     wchar_t* target = FindLabelTarget(line, L"ENDP", context);
     context.cursor = target ? target : END_OF_SCRIPT;
     return target ? ERROR_SUCCESS : RESULT_NOT_FOUND;
 }
 
-DWORD CommandEndp(wchar_t*, wchar_t*, ScriptContext& context)
+DWORD CommandEndp(const wchar_t*, const wchar_t*, ScriptContext& context)
 {
     context.cursor = END_OF_SCRIPT;
     return ERROR_SUCCESS;
 }
 
-DWORD CommandBatc(wchar_t*, wchar_t* args, ScriptContext& context)
+DWORD CommandBatc(const wchar_t*, const wchar_t* args, ScriptContext& context)
 {
     return RunBatch(args, context);
 }
 
-// A negative time would sleep for weeks; it waits for nothing instead.
-DWORD CommandWait(wchar_t*, wchar_t* args, ScriptContext&)
+// A negative time would sleep for weeks; it waits for nothing instead. The observer may
+// end the wait early (Stop), with its answer as the result.
+DWORD CommandWait(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     long milliseconds = _wtol(args);
-    Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
-    return ERROR_SUCCESS;
+    return WaitReportingProgress(nullptr, milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
 }
 
-DWORD CommandBeep(wchar_t*, wchar_t* args, ScriptContext&)
+DWORD CommandBeep(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     DWORD answer = AnnounceAction(ChangeKind::PlaySound, L"BEEP", args);
     if (answer != ERROR_SUCCESS)
@@ -106,15 +120,13 @@ DWORD CommandBeep(wchar_t*, wchar_t* args, ScriptContext&)
     return MessageBeep(static_cast<UINT>(_wtol(args))) ? ERROR_SUCCESS : RESULT_NOT_FOUND;
 }
 
-// Runs each ';'-separated piece of 'args' in turn; the last piece's result is the result.
-DWORD RunBatch(wchar_t* args, ScriptContext& context)
+DWORD RunBatch(const wchar_t* args, ScriptContext& context)
 {
     for (;;) {
-        wchar_t* semicolon = wcschr(args, L';');
+        const wchar_t* semicolon = wcschr(args, L';');
         if (!semicolon)
             return DispatchCommand(args, context);
-        *semicolon = 0;
-        (void)DispatchCommand(args, context);
+        (void)DispatchPiece({args, static_cast<size_t>(semicolon - args)}, context);
         args = semicolon + 1;
     }
 }

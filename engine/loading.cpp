@@ -62,7 +62,7 @@ wchar_t* ReadLoadPrefix(const wchar_t* path, bool& whole)
 // LOAD: a provisioning document ('<'), a registry file (either header) or a script,
 // told apart by the text's first characters after blanks, line breaks and marks. A
 // registry file is imported piece by piece; the others are read in full.
-DWORD LoadFile(wchar_t* path)
+DWORD LoadFile(const wchar_t* path)
 {
     bool whole = false;
     wchar_t* text = ReadLoadPrefix(path, whole);
@@ -91,11 +91,7 @@ DWORD LoadFile(wchar_t* path)
 
 namespace {
 
-struct OpenRequest {
-    const wchar_t* parameters;
-};
-
-DWORD ActOnFile(wchar_t* path, const wchar_t* name, wchar_t* parameters)
+DWORD ActOnFile(const wchar_t* path, const wchar_t* name, const wchar_t* parameters)
 {
     const ScriptLanguage& language = CurrentScriptLanguage();
     if (const wchar_t* dot = wcsrchr(name, L'.')) {
@@ -109,36 +105,40 @@ DWORD ActOnFile(wchar_t* path, const wchar_t* name, wchar_t* parameters)
     return ShellOpen(path, parameters, nullptr);
 }
 
-// Acts on one file of the pattern. The action may cut its parameters in place, so each
-// file gets a fresh copy of them.
+// Every file of the pattern gets the same parameters: no action changes them.
 DWORD OpenMatchingFile(void* userData, const WalkEntry& entry)
 {
     const auto& request = *static_cast<const OpenRequest*>(userData);
-    wchar_t path[MAX_PATH_CHARS];
-    wchar_t parameters[LINE_BUFFER_CHARS];
-    if (CopyText(path, entry.path) != ERROR_SUCCESS || CopyText(parameters, request.parameters) != ERROR_SUCCESS)
-        return RESULT_NO_FILE;
-    return ActOnFile(path, entry.found->cFileName, parameters);
+    return ActOnFile(entry.path, entry.found->cFileName, request.parameters);
 }
 
 } // namespace
 
-// The action of a line without keyword: "[!]folder\pattern[,parameters]" acts on every
-// matching file by its extension ('!' searches all subfolders, with the name pattern
-// matched exactly). The last file's result is the result.
-DWORD OpenFilesByPattern(wchar_t* line)
+OpenRequest ReadOpenRequest(const wchar_t* line)
 {
-    bool recursive = line[0] == L'!';
-    OpenRequest request{CutAtSeparator(line)};
-    wchar_t* folder = line;
-    const wchar_t* pattern = SplitLastComponent(folder);
-    if (recursive && *folder == L'!')
-        ++folder;
-    FileWalk walk{OpenMatchingFile, nullptr, &request, RESULT_NO_FILE};
-    return WalkFiles(walk, folder, pattern, recursive);
+    ArgumentPieces parts = CutArgument(line, 2);
+    return {line[0] == L'!', parts.pieces[0], parts.pieces[1].start};
 }
 
-DWORD CommandOpenFiles(wchar_t* line, wchar_t*, ScriptContext&)
+// The action of a line without keyword: "[!]folder\pattern[,parameters]" acts on every
+// matching file by its extension ('!' searches all subfolders, with the name pattern
+// matched exactly). The last file's result is the result. The folder and pattern are cut
+// apart in a copy of their own.
+DWORD OpenFilesByPattern(const wchar_t* line)
+{
+    OpenRequest request = ReadOpenRequest(line);
+    wchar_t path[LINE_BUFFER_CHARS];
+    if (CopyPiece(path, request.path) != ERROR_SUCCESS)
+        return RESULT_NO_FILE;
+    wchar_t* folder = path;
+    const wchar_t* pattern = SplitLastComponent(folder);
+    if (request.recursive && *folder == L'!')
+        ++folder;
+    FileWalk walk{OpenMatchingFile, nullptr, &request, RESULT_NO_FILE};
+    return WalkFiles(walk, folder, pattern, request.recursive);
+}
+
+DWORD CommandOpenFiles(const wchar_t* line, const wchar_t*, ScriptContext&)
 {
     return OpenFilesByPattern(line);
 }

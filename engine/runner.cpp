@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 #include "base/buffer.h"
+#include "base/changes.h"
 #include "platform/platform.h"
 #include <shlobj.h>
 #include <cwchar>
@@ -117,6 +118,7 @@ void ReadEscape(LineWriter& out, ScriptContext& context)
 
 // Ends the line in the buffer and runs it. An overflowing command line is refused; a
 // registry section or provisioning block still runs, as it reads the raw text anyway.
+// Before each line the change observer may end the run (Stop): its answer is the result.
 DWORD FinishLine(LineWriter& out, ScriptContext& context)
 {
     bool overflow = out.overflow || out.line.count == LINE_BUFFER_CHARS;
@@ -129,6 +131,10 @@ DWORD FinishLine(LineWriter& out, ScriptContext& context)
         wchar_t first = *SkipBlanks(out.line.items);
         if (first != L'[' && first != L'<')
             return context.lastResult = ERROR_BUFFER_OVERFLOW;
+    }
+    if (DWORD answer = ReportProgress(0); answer != ERROR_SUCCESS) {
+        context.cursor = END_OF_SCRIPT;
+        return context.lastResult = answer;
     }
     return RunLine(out.line.items, context);
 }
@@ -230,9 +236,9 @@ void FormatResultEntry(wchar_t (&entry)[MAX_PATH_CHARS], DWORD result)
     wmemcpy(slot.entry, entry, MAX_PATH_CHARS);
 }
 
-DWORD RunLine(wchar_t* line, ScriptContext& context)
+DWORD RunLine(const wchar_t* line, ScriptContext& context)
 {
-    line = const_cast<wchar_t*>(SkipBlanks(line));
+    line = SkipBlanks(line);
     switch (*line) {
     case 0:
     case L';':

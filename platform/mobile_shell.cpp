@@ -1,4 +1,5 @@
 #include "platform/mobile_shell.h"
+#include "base/base.h"
 #include <commctrl.h>
 #include <cstddef>
 #include <cwchar>
@@ -113,7 +114,7 @@ BOOL Fail(DWORD error)
 // without a pop-up is a broken resource: ERROR_INVALID_DATA.
 [[nodiscard]] DWORD LoadBarMenu(HINSTANCE module, const BarLayout& layout, MenuBar& bar)
 {
-    if (layout.menuId != MENUBAR_NO_MENU && !(bar.menu = LoadMenuW(module, MAKEINTRESOURCEW(layout.menuId))))
+    if (layout.menuId != MENUBAR_NO_MENU && !(bar.menu = LoadProgramMenu(module, layout.menuId)))
         return ERROR_RESOURCE_NAME_NOT_FOUND;
     for (int i = 0; i < layout.count; i++) {
         const BarButton& button = layout.buttons[i];
@@ -350,13 +351,13 @@ LRESULT CALLBACK MenuBarProc(HWND host, UINT message, WPARAM wParam, LPARAM lPar
 // not fit is refused, not cut.
 [[nodiscard]] bool LoadButtonText(HINSTANCE module, WORD id, wchar_t (&text)[MAX_BUTTON_TEXT])
 {
-    const wchar_t* resource = nullptr;
-    int length = id ? LoadStringW(module, id, reinterpret_cast<wchar_t*>(&resource), 0) : 0;
+    size_t length = 0;
+    const wchar_t* resource = id ? FindProgramString(module, id, length) : nullptr;
     if (length >= MAX_BUTTON_TEXT)
         return false;
-    if (length > 0)
+    if (resource)
         wmemcpy(text, resource, length);
-    text[length > 0 ? length : 0] = 0;
+    text[length] = 0;
     return true;
 }
 

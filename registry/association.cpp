@@ -46,7 +46,7 @@ DWORD WriteClassKeys(const wchar_t* program)
 // keys; an empty argument writes the class keys only. "!name" deletes HKCR\name with
 // everything below it, "!" alone the class key. Every write is tried; the first failure
 // is the result.
-DWORD AssociateFileType(wchar_t* args)
+DWORD AssociateFileType(const wchar_t* args)
 {
     if (args[0] == L'!')
         return DeleteRegistryTree(HKEY_CLASSES_ROOT, args[1] ? args + 1 : CLASS_NAME);

@@ -2,50 +2,37 @@
 
 namespace {
 
-constexpr size_t MAX_EXPORT_ARGUMENTS = 4;
 constexpr size_t EXPORT_NAME_BYTES = 1024;
 const DWORD NO_INTERFACE = static_cast<DWORD>(E_NOINTERFACE);
 
 // Arguments travel as pointer-sized values so that a text argument is a whole pointer.
 using ExportArgument = INT_PTR;
 
+// The values an export is called with; the texts they point to are copies of their own,
+// ended, which the callee may even write into.
 struct ExportCall {
-    const wchar_t* name;
     ExportArgument arguments[MAX_EXPORT_ARGUMENTS];
     size_t count;
+    PieceTexts texts;
 };
 
-// "#n" is the number n (a negative one sign-extended), anything else a pointer to the
-// argument's text.
-ExportArgument ConvertArgument(wchar_t* text)
+// "#n" is the number n (a negative one sign-extended; reading stops at the piece's end),
+// anything else a pointer to the argument's text.
+bool ConvertArguments(const ExportRequest& request, ExportCall& call)
 {
-    if (text[0] == L'#')
-        return static_cast<ExportArgument>(ReadDecimalNumber(text + 1));
-    return reinterpret_cast<ExportArgument>(text);
-}
-
-// Cuts "name[,a1[,a2[,a3[,a4]]]]" at its first four separators in place; later separators
-// stay in the fourth argument. An empty rest calls DllRegisterServer.
-ExportCall SplitExportCall(wchar_t* rest)
-{
-    ExportCall call{rest, {}, 0};
-    if (!*rest) {
-        call.name = L"DllRegisterServer";
-        return call;
+    call.count = request.count;
+    for (size_t i = 0; i < request.count; ++i) {
+        TextPiece text = request.arguments[i];
+        if (UnitOfPiece(text, 0) == L'#') {
+            call.arguments[i] = static_cast<ExportArgument>(ReadDecimalNumber(text.start + 1));
+            continue;
+        }
+        const wchar_t* copy = AddPieceText(call.texts, text);
+        if (!copy)
+            return false;
+        call.arguments[i] = reinterpret_cast<ExportArgument>(copy);
     }
-    wchar_t* texts[MAX_EXPORT_ARGUMENTS];
-    wchar_t* piece = rest;
-    while (call.count < MAX_EXPORT_ARGUMENTS) {
-        wchar_t* separator = wcschr(piece, ARG_SEPARATOR);
-        if (!separator)
-            break;
-        *separator = 0;
-        piece = separator + 1;
-        texts[call.count++] = piece;
-    }
-    for (size_t i = 0; i < call.count; ++i)
-        call.arguments[i] = ConvertArgument(texts[i]);
-    return call;
+    return true;
 }
 
 // Calls the export with exactly as many arguments as were given, so that the callee's
@@ -71,12 +58,18 @@ DWORD InvokeExport(FARPROC address, const ExportCall& call)
 // The export's name in the code page that export tables use. A name that does not convert
 // exactly (too long, or a character the code page lacks or would only approximate) names no
 // export: a near match such as a full-width letter must not call a different function.
-bool ConvertExportName(const wchar_t* name, char (&exportName)[EXPORT_NAME_BYTES])
+bool ConvertExportName(TextPiece name, char (&exportName)[EXPORT_NAME_BYTES])
 {
+    exportName[0] = 0;
+    if (!name.length)
+        return true;
     BOOL approximated = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, exportName, EXPORT_NAME_BYTES, nullptr,
-                                    &approximated);
-    return bytes && !approximated;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.start, static_cast<int>(name.length), exportName,
+                                    EXPORT_NAME_BYTES - 1, nullptr, &approximated);
+    if (!bytes || approximated)
+        return false;
+    exportName[bytes] = 0;
+    return true;
 }
 
 bool IsBareName(const wchar_t* library)
@@ -100,26 +93,47 @@ HMODULE LoadLibraryFromKnownPlaces(const wchar_t* library)
 
 // Announces the call with the library's full path (a bare name stays bare: it is loaded
 // from the same known places again), so that what it registers can be unregistered.
-DWORD AnnounceLibraryCall(const wchar_t* library, const wchar_t* exportName)
+DWORD AnnounceLibraryCall(const wchar_t* library, TextPiece exportName)
 {
+    wchar_t name[EXPORT_NAME_BYTES];        // fits: the name converted to at most as many bytes
+    if (CopyPiece(name, exportName) != ERROR_SUCCESS)
+        return NO_INTERFACE;
     wchar_t full[MAX_PATH_CHARS];
     DWORD length = IsBareName(library) ? 0 : GetFullPathNameW(library, MAX_PATH_CHARS, full, nullptr);
     bool isFull = length && length < MAX_PATH_CHARS;
-    return AnnounceAction(ChangeKind::RegisterLibrary, isFull ? full : library, exportName);
+    return AnnounceAction(ChangeKind::RegisterLibrary, isFull ? full : library, name);
 }
 
 } // namespace
 
+ExportRequest ReadExportRequest(const wchar_t* rest)
+{
+    ExportRequest request = {};
+    if (!*rest) {
+        request.name = WholeText(L"DllRegisterServer");
+        return request;
+    }
+    ArgumentPieces parts = CutArgument(rest, MAX_EXPORT_ARGUMENTS + 1);
+    request.name = parts.pieces[0];
+    request.count = parts.count - 1;
+    for (size_t i = 0; i < request.count; ++i)
+        request.arguments[i] = parts.pieces[i + 1];
+    return request;
+}
+
 // CDLL and the action for .dll/.ocx/.ax files: loads 'library', calls the export named
 // by 'rest' (DllRegisterServer when empty) and frees the library again, so every call
 // starts fresh. E_NOINTERFACE when the library or the export cannot be found.
-DWORD CallDllExport(wchar_t* library, wchar_t* rest)
+DWORD CallDllExport(const wchar_t* library, const wchar_t* rest)
 {
-    ExportCall call = SplitExportCall(rest);
+    ExportRequest request = ReadExportRequest(rest);
     char exportName[EXPORT_NAME_BYTES];
-    if (!ConvertExportName(call.name, exportName))
+    if (!ConvertExportName(request.name, exportName))
         return NO_INTERFACE;
-    DWORD answer = AnnounceLibraryCall(library, call.name);
+    ExportCall call;
+    if (!ConvertArguments(request, call))
+        return ERROR_INSUFFICIENT_BUFFER;
+    DWORD answer = AnnounceLibraryCall(library, request.name);
     if (answer != ERROR_SUCCESS)
         return ResultOfUntakenAction(answer);
     DWORD previousMode = 0;

@@ -36,6 +36,7 @@ struct RegistryFileReader {
     TextBuffer text;
     bool headerSeen;
     RegistryFormat format;
+    ULONGLONG bytesRead;
 };
 
 // Reads until the byte buffer is full or the file ends (then 'atEnd' is set).
@@ -48,6 +49,7 @@ struct RegistryFileReader {
         if (!outwardCalls.readFile(reader.file, raw.items + raw.count, wanted, &read, nullptr))
             return RESULT_UNREADABLE;
         raw.count += read;
+        reader.bytesRead += read;
         reader.atEnd = read == 0;
     }
     return ERROR_SUCCESS;
@@ -227,20 +229,27 @@ void CarryKeyLine(TextBuffer& text, const wchar_t* keyStart, const wchar_t* keyE
 
 // Reads the file in pieces of REG_FILE_PIECE_BYTES and imports each run of complete lines
 // as it arrives, so that memory does not grow with the file, only with its longest line.
+// After each piece the observer hears of the bytes read; its answer other than 0 ends the
+// import with that result (Stop).
 DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits)
 {
     HANDLE file = OpenFileForAccess(path, GENERIC_READ);
     if (!file)
         return RESULT_UNREADABLE;
-    RegistryFileReader reader{file, {}, false, headerUnits, {}, {}, false, RegistryFormat::Version5};
+    RegistryFileReader reader{file, {}, false, headerUnits, {}, {}, false, RegistryFormat::Version5, 0};
     DWORD result = ERROR_SUCCESS;
     DWORD status = ReserveItems(reader.raw, REG_FILE_PIECE_BYTES);
     if (status == ERROR_SUCCESS)
         status = FillBytes(reader);
     if (status == ERROR_SUCCESS)
         DetectEncoding(reader);
-    while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.count == 0 && reader.text.units.count == reader.text.keyLength))
+    ULONGLONG reported = 0;
+    while (status == ERROR_SUCCESS && !(reader.atEnd && reader.raw.count == 0 && reader.text.units.count == reader.text.keyLength)) {
         status = ImportNextPiece(reader, result);
+        if (status == ERROR_SUCCESS)
+            status = ReportProgress(reader.bytesRead - reported);      // the observer may stop the import here
+        reported = reader.bytesRead;
+    }
     ReleaseItems(reader.raw);
     ReleaseItems(reader.text.units);
     CloseHandle(file);

@@ -323,8 +323,8 @@ DWORD StoreHex(const ImportState& state, const wchar_t* name, wchar_t* afterMark
     wchar_t* colon = wcschr(afterMarker, L':');
     if (!colon)
         return ERROR_SUCCESS;
-    DWORD count = DecodeHexList(colon + 1);
     auto* bytes = reinterpret_cast<BYTE*>(colon + 1);
+    DWORD count = DecodeHexList(colon + 1, bytes);
     bytes[count] = 0;
     bytes[count + 1] = 0;
     bool ansiText = state.format == RegistryFormat::Regedit4 &&

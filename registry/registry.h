@@ -19,15 +19,27 @@ DWORD ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, DWORD c
 // The 32-bit value 'name', or 'defaultValue' when it is missing or cannot be read.
 DWORD ReadRegistryDword(HKEY key, const wchar_t* name, DWORD defaultValue);
 
-// Decodes "1f,2,AB CD" into bytes written over 'text' itself: each group's first two
-// characters make one byte (non-hex characters and the end count as 0), groups start after
-// each comma. Returns the number of bytes.
-DWORD DecodeHexList(wchar_t* text);
+// Decodes "1f,2,AB CD" into 'bytes': each group's first two characters make one byte
+// (non-hex characters and the end count as 0), groups start after each comma. Returns the
+// number of bytes, at most the text's length. 'bytes' may lie over 'text' itself: each
+// byte lands on a unit already read.
+DWORD DecodeHexList(const wchar_t* text, BYTE* bytes);
 // Reads hexadecimal digits up to the first other character; the low 32 bits are kept.
 DWORD ReadHexNumber(const wchar_t* text);
 
 // regx.cpp
-[[nodiscard]] DWORD RegistryCommand(wchar_t* args);
+// A REGX argument "root\key path\value part[=value text[?rest]]" cut into read-only pieces:
+// at its first '=', the first '?' after that and the last backslash before the '='.
+struct RegxArgument {
+    HKEY root;
+    TextPiece keyPath;
+    TextPiece valuePart;        // with its marker
+    TextPiece valueText;        // its start is nullptr without '='; up to the '?'
+    bool isTest;                // a '?' follows the '='
+};
+// E_INVALIDARG without a known root or a backslash after it.
+[[nodiscard]] DWORD ReadRegxArgument(const wchar_t* args, RegxArgument& parts);
+[[nodiscard]] DWORD RegistryCommand(const wchar_t* args);
 
 // reg_import.cpp
 // Imports .reg text. With a cursor (a '[' section inside a script) the import stops at the
@@ -68,10 +80,19 @@ constexpr DWORD REG_FILE_PIECE_BYTES = 64 * 1024;
 [[nodiscard]] DWORD ImportRegistryFile(const wchar_t* path, size_t headerUnits);
 
 // association.cpp
-[[nodiscard]] DWORD AssociateFileType(wchar_t* args);
+[[nodiscard]] DWORD AssociateFileType(const wchar_t* args);
 
 // dll_export.cpp
-[[nodiscard]] DWORD CallDllExport(wchar_t* library, wchar_t* rest);
+constexpr size_t MAX_EXPORT_ARGUMENTS = 4;
+// The rest of a CDLL line, "name[,a1[,a2[,a3[,a4]]]]", cut into read-only pieces; later
+// separators stay in the fourth argument. An empty rest names DllRegisterServer.
+struct ExportRequest {
+    TextPiece name;
+    TextPiece arguments[MAX_EXPORT_ARGUMENTS];
+    size_t count;
+};
+ExportRequest ReadExportRequest(const wchar_t* rest);
+[[nodiscard]] DWORD CallDllExport(const wchar_t* library, const wchar_t* rest);
 
 // provisioning.cpp
 // Why a provisioning document was refused as a whole; nothing of it was applied.

@@ -75,16 +75,15 @@ inline int NibbleOf(wchar_t digit)
 
 } // namespace
 
-DWORD DecodeHexList(wchar_t* text)
+DWORD DecodeHexList(const wchar_t* text, BYTE* bytes)
 {
-    auto* bytes = reinterpret_cast<BYTE*>(text);
     DWORD count = 0;
-    wchar_t* group = text;
+    const wchar_t* group = text;
     while (*group) {
         int high = NibbleOf(group[0]);
         int low = NibbleOf(group[1]);
         // Find the next group before writing: byte 0 lands on the unit just read.
-        wchar_t* next = group;
+        const wchar_t* next = group;
         while (*next && *next != L',')
             ++next;
         if (*next)

@@ -5,78 +5,43 @@ namespace {
 constexpr DWORD VARIABLE_BYTES = MAX_PATH_CHARS * sizeof(wchar_t);
 const DWORD INVALID_ARGUMENT = static_cast<DWORD>(E_INVALIDARG);
 
-// The pieces of "root\key path\value part[=value text[?rest]]", cut in place.
-struct RegxArgument {
-    HKEY root;
-    wchar_t* keyPath;
-    wchar_t* valuePart;     // with its marker
-    wchar_t* valueText;     // nullptr without "="
-    wchar_t* equals;
-    wchar_t* question;
-    wchar_t* backslash;
+// The key path and the value part of an argument, copied out and ended for the registry's calls.
+struct RegxNames {
+    PieceTexts texts;
+    const wchar_t* keyPath;
+    const wchar_t* valuePart;   // with its marker
 };
 
-void RestoreRegxArgument(const RegxArgument& parts)
-{
-    if (parts.backslash)
-        *parts.backslash = L'\\';
-    if (parts.equals)
-        *parts.equals = L'=';
-    if (parts.question)
-        *parts.question = L'?';
-}
-
-// Cuts the argument at its first "=", the first "?" after that and the last backslash
-// before the "=". Nothing stays cut when the root or the backslash is missing.
-DWORD SplitRegxArgument(wchar_t* args, RegxArgument& parts)
-{
-    parts = {};
-    wchar_t* position = args;
-    parts.root = ParseRegistryRoot(position);
-    if (!parts.root)
-        return INVALID_ARGUMENT;
-    parts.keyPath = position;
-    parts.equals = wcschr(position, L'=');
-    if (parts.equals) {
-        *parts.equals = 0;
-        parts.valueText = parts.equals + 1;
-        parts.question = wcschr(parts.valueText, L'?');
-        if (parts.question)
-            *parts.question = 0;
-    }
-    parts.backslash = wcsrchr(position, L'\\');
-    if (!parts.backslash) {
-        RestoreRegxArgument(parts);
-        return INVALID_ARGUMENT;
-    }
-    *parts.backslash = 0;
-    parts.valuePart = parts.backslash + 1;
-    return ERROR_SUCCESS;
-}
-
-// "#" stores a REG_DWORD, "@" REG_BINARY bytes decoded over the value text, anything
-// else the whole value part as the name of a REG_SZ value.
-DWORD SetValue(const RegxArgument& parts)
+// "#" stores a REG_DWORD, "@" REG_BINARY bytes decoded from the value text, anything
+// else the whole value part as the name of a REG_SZ value. The value text of the setting
+// form runs to the argument's end, so it is ended in place.
+DWORD SetValue(const RegxArgument& parts, const RegxNames& names)
 {
     HKEY key;
-    DWORD result = CreateRegistryKey(parts.root, parts.keyPath, KEY_ALL_ACCESS, &key);
+    DWORD result = CreateRegistryKey(parts.root, names.keyPath, KEY_ALL_ACCESS, &key);
     if (result != ERROR_SUCCESS)
         return result;
-    const RegistryKey target{parts.root, parts.keyPath, key};
-    const wchar_t* name = parts.valuePart + 1;
-    switch (parts.valuePart[0]) {
+    const RegistryKey target{parts.root, names.keyPath, key};
+    const wchar_t* name = names.valuePart + 1;
+    const wchar_t* valueText = parts.valueText.start;
+    switch (names.valuePart[0]) {
     case L'#': {
-        DWORD number = static_cast<DWORD>(ReadDecimalNumber(parts.valueText));
+        DWORD number = static_cast<DWORD>(ReadDecimalNumber(valueText));
         result = SetRegistryValue(target, name, REG_DWORD, &number, sizeof number);
         break;
     }
     case L'@': {
-        DWORD count = DecodeHexList(parts.valueText);
-        result = SetRegistryValue(target, name, REG_BINARY, parts.valueText, count);
+        BYTE bytes[LINE_BUFFER_CHARS];
+        if (parts.valueText.length > ARRAYSIZE(bytes)) {
+            result = ERROR_INSUFFICIENT_BUFFER;
+            break;
+        }
+        DWORD count = DecodeHexList(valueText, bytes);
+        result = SetRegistryValue(target, name, REG_BINARY, bytes, count);
         break;
     }
     default:
-        result = WriteRegistryString(target, parts.valuePart, parts.valueText);
+        result = WriteRegistryString(target, names.valuePart, valueText);
         break;
     }
     CloseRegistryKey(key);
@@ -99,31 +64,33 @@ DWORD ReadIntoVariableZero(HKEY key, const wchar_t* name)
 }
 
 // The reading form returns what it read (a number itself, or the read's result for a
-// text); the testing form returns 1 when the value equals the value text, else 0.
-DWORD ReadOrTestValue(const RegxArgument& parts)
+// text); the testing form returns 1 when the value equals the value text, else 0. A
+// number is read from the value text up to the '?', where reading stops.
+DWORD ReadOrTestValue(const RegxArgument& parts, const RegxNames& names)
 {
-    if (wcscmp(parts.valuePart, L"-") == 0)
-        return DeleteRegistryTree(parts.root, parts.keyPath);
-    wchar_t marker = parts.valuePart[0];
-    const wchar_t* name = parts.valuePart + 1;
+    if (wcscmp(names.valuePart, L"-") == 0)
+        return DeleteRegistryTree(parts.root, names.keyPath);
+    wchar_t marker = names.valuePart[0];
+    const wchar_t* name = names.valuePart + 1;
     HKEY key = nullptr;
-    DWORD openResult = RegOpenKeyExW(parts.root, parts.keyPath, 0, marker == L'-' ? KEY_READ | KEY_SET_VALUE : KEY_READ, &key);
+    DWORD openResult =
+        RegOpenKeyExW(parts.root, names.keyPath, 0, marker == L'-' ? KEY_READ | KEY_SET_VALUE : KEY_READ, &key);
     if (openResult != ERROR_SUCCESS)
         key = nullptr;
-    bool testing = parts.valueText != nullptr;
+    bool testing = parts.valueText.start != nullptr;
     DWORD result;
     if (marker == L'-') {
-        result = key ? DeleteRegistryValue({parts.root, parts.keyPath, key}, name) : openResult;
+        result = key ? DeleteRegistryValue({parts.root, names.keyPath, key}, name) : openResult;
     } else if (marker == L'#') {
         DWORD number = key ? ReadRegistryDword(key, name, 0) : 0;
-        result = testing ? number == static_cast<DWORD>(ReadDecimalNumber(parts.valueText)) : number;
+        result = testing ? number == static_cast<DWORD>(ReadDecimalNumber(parts.valueText.start)) : number;
     } else {
         DWORD readResult = openResult;
         if (key)
-            readResult = ReadIntoVariableZero(key, parts.valuePart);
+            readResult = ReadIntoVariableZero(key, names.valuePart);
         else
             ScriptVariables[0][0] = 0;
-        result = testing ? _wcsicmp(ScriptVariables[0], parts.valueText) == 0 : readResult;
+        result = testing ? PiecesEqualNoCase(WholeText(ScriptVariables[0]), parts.valueText) : readResult;
     }
     CloseRegistryKey(key);
     return result;
@@ -131,18 +98,44 @@ DWORD ReadOrTestValue(const RegxArgument& parts)
 
 } // namespace
 
+DWORD ReadRegxArgument(const wchar_t* args, RegxArgument& parts)
+{
+    parts = {};
+    const wchar_t* position = args;
+    parts.root = ParseRegistryRoot(position);
+    if (!parts.root)
+        return INVALID_ARGUMENT;
+    TextPiece path = WholeText(position);
+    if (const wchar_t* equals = FindInPiece(path, L'=')) {
+        TextPiece value = PieceFrom(path, equals + 1);
+        const wchar_t* question = FindInPiece(value, L'?');
+        parts.valueText = question ? PieceBefore(value, question) : value;
+        parts.isTest = question != nullptr;
+        path = PieceBefore(path, equals);
+    }
+    const wchar_t* backslash = FindLastInPiece(path, L'\\');
+    if (!backslash)
+        return INVALID_ARGUMENT;
+    parts.keyPath = PieceBefore(path, backslash);
+    parts.valuePart = PieceFrom(path, backslash + 1);
+    return ERROR_SUCCESS;
+}
+
 // REGX: sets ("path\name=text"), reads ("path\name") or tests ("path\name=text?rest") a
 // value. The markers "#" (number), "@" (binary, setting only) and "-" (delete) lead the
-// name. Only the setting form leaves the argument text changed.
-DWORD RegistryCommand(wchar_t* args)
+// name.
+DWORD RegistryCommand(const wchar_t* args)
 {
     RegxArgument parts;
-    DWORD result = SplitRegxArgument(args, parts);
+    DWORD result = ReadRegxArgument(args, parts);
     if (result != ERROR_SUCCESS)
         return result;
-    if (parts.valueText && !parts.question)
-        return SetValue(parts);
-    result = ReadOrTestValue(parts);
-    RestoreRegxArgument(parts);
-    return result;
+    RegxNames names;
+    names.keyPath = AddPieceText(names.texts, parts.keyPath);
+    names.valuePart = AddPieceText(names.texts, parts.valuePart);
+    if (!names.keyPath || !names.valuePart)
+        return ERROR_INSUFFICIENT_BUFFER;
+    if (parts.valueText.start && !parts.isTest)
+        return SetValue(parts, names);
+    return ReadOrTestValue(parts, names);
 }

@@ -17,6 +17,12 @@
 #define IDS_RUN 821
 #define IDS_ASSOCIATED 822
 #define IDS_ASSOCIATION_REMOVED 823
+#define IDS_STOP 824
+#define IDS_RUN_STOPPED 825
+#define IDS_PROGRESS_RUNNING 826
+#define IDS_PROGRESS_LINES 827
+#define IDS_PROGRESS_FILES 828
+#define IDS_PROGRESS_VALUES 829
 
 // The console dialog and its controls
 #define IDD_CONSOLE 200
@@ -24,6 +30,7 @@
 #define IDC_BROWSE 303
 #define IDC_PROMPT 304
 #define IDC_LOG 305
+#define IDC_PROGRESS 306
 
 // Menu bars (RCDATA) and the console's menu
 #define IDR_DONE_CANCEL_BAR 250

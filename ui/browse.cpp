@@ -68,7 +68,7 @@ size_t ReadStringValue(HKEY key, const wchar_t* name, wchar_t (&text)[MAX_PATH_C
 bool LoadFilter(UINT id, wchar_t (&filter)[FILTER_CHARS], wchar_t (&extension)[MAX_PATH_CHARS])
 {
     extension[0] = 0;
-    int length = LoadStringW(instanceHandle, id, filter, FILTER_CHARS - 1);   // room for the list's second NUL
+    int length = LoadProgramString(instanceHandle, id, filter, FILTER_CHARS - 1);   // room for the list's second NUL
     if (length <= 0)
         return false;
     for (int i = 0; i < length; ++i)
@@ -138,7 +138,7 @@ bool OfferDefaultFile(HWND owner, wchar_t (&file)[MAX_PATH_CHARS], const wchar_t
         return false;
     wchar_t format[MESSAGE_CHARS] = {};
     wchar_t message[MESSAGE_CHARS] = {};
-    LoadStringW(instanceHandle, IDS_BROWSE_ADVICE, format, MESSAGE_CHARS);
+    LoadProgramString(IDS_BROWSE_ADVICE, format);
     StringCchPrintfW(message, MESSAGE_CHARS, format, file);
     return outwardCalls.messageBox(owner, message, title, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
@@ -183,7 +183,7 @@ DWORD BrowseForFileOnPlatform(HWND owner, int control, UINT filterId, DWORD plat
     wchar_t title[TITLE_CHARS] = {};
     GetDlgItemTextW(owner, control, file, MAX_PATH_CHARS);
     HKEY settings = OpenOrCreateKey(HKEY_CURRENT_USER, SETTINGS_KEY);
-    LoadStringW(instanceHandle, IDS_BROWSE_TITLE, title, TITLE_CHARS);
+    LoadProgramString(IDS_BROWSE_TITLE, title);
 
     OPENFILENAMEEX record = {};
     record.base.hwndOwner = owner;

@@ -47,7 +47,7 @@ void ShowGuide(HWND view)
         return;
     }
     wchar_t message[MESSAGE_CHARS] = {};
-    LoadStringW(instanceHandle, IDS_NO_HELP_FILE, message, MESSAGE_CHARS);
+    LoadProgramString(IDS_NO_HELP_FILE, message);
     ShowSource(view, message);
 }
 
@@ -123,7 +123,7 @@ size_t ModulePathWithExtension(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* e
     return wcslen(path);
 }
 
-DWORD ShowHelp(HWND owner, wchar_t* args)
+DWORD ShowHelp(HWND owner, const wchar_t* args)
 {
     BlankDialogTemplate dialog;
     FillBlankDialogTemplate(dialog, nullptr);

@@ -66,6 +66,18 @@ void SetBarButtonEnabled(HWND bar, UINT id, bool enabled)
     SetBarButtonState(bar, id, enabled ? TBSTATE_ENABLED : 0);
 }
 
+void SetBarButtonText(HWND bar, UINT id, UINT textId)
+{
+    wchar_t text[CAPTION_CHARS] = {};
+    LoadProgramString(textId, text);
+    TBBUTTONINFOW info = {};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_TEXT;
+    info.pszText = text;
+    if (bar)
+        SendMessageW(bar, TB_SETBUTTONINFO, id, reinterpret_cast<LPARAM>(&info));
+}
+
 // A message box captioned with the text of the menu item 'id' of the window's menu bar
 // (the application title when it has none). 'text' is the message, or below 0x10000 the
 // id of a string whose "%s" receives the caption.
@@ -74,11 +86,11 @@ int ShowMenuMessage(UINT id, HWND window, const wchar_t* text, UINT type)
     HWND bar = SHFindMenuBar(window);
     wchar_t caption[CAPTION_CHARS] = {};
     if (!ReadMenuItemText(GetBarButtonMenu(bar, 1), id, caption) && !ReadMenuItemText(GetBarButtonMenu(bar, 0), id, caption))
-        LoadStringW(instanceHandle, IDS_APP_TITLE, caption, CAPTION_CHARS);
+        LoadProgramString(IDS_APP_TITLE, caption);
     wchar_t message[MESSAGE_CHARS] = {};
     if (reinterpret_cast<ULONG_PTR>(text) <= LARGEST_STRING_ID) {
         wchar_t format[MESSAGE_CHARS] = {};
-        LoadStringW(instanceHandle, static_cast<UINT>(reinterpret_cast<ULONG_PTR>(text)), format, MESSAGE_CHARS);
+        LoadProgramString(instanceHandle, static_cast<UINT>(reinterpret_cast<ULONG_PTR>(text)), format, MESSAGE_CHARS);
         wsprintfW(message, format, caption);
         text = message;
     }

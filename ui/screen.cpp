@@ -4,6 +4,8 @@
 namespace {
 
 constexpr size_t PLATFORM_TYPE_CHARS = 80;
+constexpr int SMALL_DESKTOP_WIDTH = 640;        // design pixels: a work area below either is a phone's
+constexpr int SMALL_DESKTOP_HEIGHT = 440;       // 480 less a task bar
 
 struct DensityCache {
     bool isRead;
@@ -78,4 +80,24 @@ int ScreenDpiY()
 int ScalePixels(int designLength, int pixelsPerInch)
 {
     return (pixelsPerInch * designLength + 48) / 96;
+}
+
+bool IsHandheldType(const wchar_t* platformType)
+{
+    return _wcsicmp(platformType, L"PocketPC") == 0 || _wcsicmp(platformType, L"SmartPhone") == 0;
+}
+
+bool IsHandheldPlatform()
+{
+    static int handheld = -1;           // not read yet
+    if (handheld < 0) {
+        wchar_t type[PLATFORM_TYPE_CHARS] = {};
+        handheld = QueryPlatformType(type, sizeof type) && IsHandheldType(type);
+    }
+    return handheld != 0;
+}
+
+bool IsPhoneSizedArea(int width, int height, int dpiX, int dpiY)
+{
+    return width < ScalePixels(SMALL_DESKTOP_WIDTH, dpiX) || height < ScalePixels(SMALL_DESKTOP_HEIGHT, dpiY);
 }

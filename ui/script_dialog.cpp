@@ -1,4 +1,5 @@
 // DLGX: a full-screen dialog whose controls are the items of the script line.
+#include "base/buffer.h"
 #include "resources/resource.h"
 #include "ui/ui.h"
 #include <commctrl.h>
@@ -35,12 +36,14 @@ constexpr ItemKind ITEM_KINDS[] = {
 };
 static_assert(CHECK_BOX_STYLE == 0x50010003 && EDIT_STYLE == 0x50810080);
 
-// The state of the one open script dialog.
+// The state of the one open script dialog; its items are pieces of the list, which lasts
+// as long as the dialog.
 struct ScriptDialogState {
     bool isOpen;
     int itemCount;
     RegistryRunner registry;
     ScrollState scroll;
+    DialogItemList items;
 };
 ScriptDialogState scriptDialog;
 
@@ -48,43 +51,41 @@ ScriptDialogState scriptDialog;
 // plus 2) starts unchecked; otherwise the second character is the state and the third is
 // skipped: "[x]label" starts checked, "[0]label" unchecked. A label never starts past the
 // item's end.
-void ReadBracketPrefix(wchar_t* item, DialogItem& described)
+void ReadBracketPrefix(TextPiece item, DialogItem& described)
 {
-    if (item[1] == static_cast<wchar_t>(item[0] + 2)) {
-        described.text = item + 2;
+    wchar_t second = UnitOfPiece(item, 1);
+    if (second == static_cast<wchar_t>(item.start[0] + 2)) {
+        described.text = PieceFrom(item, item.start + 2);
         return;
     }
-    described.checked = item[1] != UNCHECKED_STATE;
-    const wchar_t* label = item + 1;
-    for (int skip = 0; skip < 2 && *label; ++skip)
-        ++label;
-    described.text = label;
+    described.checked = second != UNCHECKED_STATE;
+    described.text = PieceFrom(item, item.start + (item.length < 3 ? item.length : 3));
 }
 
-// "@label|registry test": the '|' is cut; without one the item makes no control.
-void ReadRegistryItem(wchar_t* item, DialogItem& described)
+// "@label|registry test": the first '|' ends the label; without one the item makes no control.
+void ReadRegistryItem(TextPiece item, DialogItem& described)
 {
-    described.text = item + 1;
-    wchar_t* bar = wcschr(item + 1, REGISTRY_TEXT_MARK);
+    described.text = PieceFrom(item, item.start + 1);
+    const wchar_t* bar = FindInPiece(described.text, REGISTRY_TEXT_MARK);
     if (!bar) {
         described.hasControl = false;
         return;
     }
-    *bar = 0;
-    described.registryText = bar + 1;
+    described.registryText = PieceFrom(described.text, bar + 1);
+    described.text = PieceBefore(described.text, bar);
 }
 
-DialogItem DescribeItem(wchar_t* item)
+DialogItem DescribeItem(TextPiece item)
 {
-    DialogItem described = {L"EDIT", EDIT_STYLE, item, nullptr, 0, false, true};
+    DialogItem described = {L"EDIT", EDIT_STYLE, item, {}, 0, false, true};
     for (const ItemKind& kind : ITEM_KINDS) {
-        if (item[0] != kind.mark)
+        if (UnitOfPiece(item, 0) != kind.mark)
             continue;
         described.className = kind.className;
         described.style = kind.style;
         described.mark = kind.mark;
         if (kind.mark == LABEL_MARK)
-            described.text = item + 1;
+            described.text = PieceFrom(item, item.start + 1);
         else if (kind.mark == REGISTRY_MARK)
             ReadRegistryItem(item, described);
         else
@@ -94,12 +95,11 @@ DialogItem DescribeItem(wchar_t* item)
     return described;
 }
 
-// Runs a copy of 'text': the runner may cut what it is given (a setting form does), and
-// the item's own text must stay whole for Done.
-DWORD RunRegistryText(const wchar_t* text)
+// Runs an @ item's REGX text, copied out of the list to end it.
+DWORD RunRegistryText(TextPiece text)
 {
     wchar_t args[LINE_BUFFER_CHARS];
-    if (!scriptDialog.registry || CopyText(args, text) != ERROR_SUCCESS)
+    if (!scriptDialog.registry || CopyPiece(args, text) != ERROR_SUCCESS)
         return 0;
     return scriptDialog.registry(args);
 }
@@ -107,24 +107,23 @@ DWORD RunRegistryText(const wchar_t* text)
 // Done for an @ item's "path\name=checked?unchecked": writes path\name=checked when the
 // box is checked, else path\name=unchecked. A text without "=" and a "?" after it runs as
 // written.
-void WriteRegistryChoice(const wchar_t* text, bool checked)
+void WriteRegistryChoice(TextPiece text, bool checked)
 {
-    const wchar_t* equals = wcschr(text, L'=');
-    const wchar_t* question = equals ? wcschr(equals, L'?') : nullptr;
+    const wchar_t* equals = FindInPiece(text, L'=');
+    const wchar_t* question = equals ? FindInPiece(PieceFrom(text, equals), L'?') : nullptr;
     if (!question) {
         (void)RunRegistryText(text);
         return;
     }
     wchar_t setting[LINE_BUFFER_CHARS];
-    const wchar_t* value = checked ? equals + 1 : question + 1;
-    size_t valueLength = checked ? static_cast<size_t>(question - value) : wcslen(value);
-    size_t head = static_cast<size_t>(equals + 1 - text);
-    if (head + valueLength >= LINE_BUFFER_CHARS)
+    TextPiece value = checked ? TextPiece{equals + 1, static_cast<size_t>(question - equals - 1)}
+                              : PieceFrom(text, question + 1);
+    size_t head = static_cast<size_t>(equals + 1 - text.start);
+    if (head + value.length >= LINE_BUFFER_CHARS)
         return;
-    wmemcpy(setting, text, head);
-    wmemcpy(setting + head, value, valueLength);
-    setting[head + valueLength] = 0;
-    (void)RunRegistryText(setting);
+    wmemcpy(setting, text.start, head);
+    wmemcpy(setting + head, value.start, value.length);
+    (void)RunRegistryText({setting, head + value.length});
 }
 
 struct ItemLayout {
@@ -151,28 +150,28 @@ void CreateItemControl(HWND dialog, const DialogItem& item, int index, const Ite
         return;
     if (item.mark == RADIO_GROUP_MARK)
         groupFirst = id;
-    HWND control = CreateWindowExW(0, item.className, item.text, item.style, layout.x, index * layout.rowHeight + 5,
-                                   layout.width, layout.rowHeight - 1, dialog,
+    Buffer<wchar_t> text;           // the label ended, whatever its length
+    bool copied = AppendItems(text, item.text.start, item.text.length) == ERROR_SUCCESS && AppendValue(text, L'\0');
+    HWND control = CreateWindowExW(0, item.className, copied ? text.items : L"", item.style, layout.x,
+                                   index * layout.rowHeight + 5, layout.width, layout.rowHeight - 1, dialog,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instanceHandle, nullptr);
+    ReleaseItems(text);
     // The template names no font; the desktop's system font is not the handheld's.
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     if (item.mark == CHECK_BOX_MARK && item.checked)
         SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
     if ((item.mark == RADIO_MARK || item.mark == RADIO_GROUP_MARK) && item.checked)
         CheckRadioButton(dialog, groupFirst, id, id);
-    if (item.mark == REGISTRY_MARK) {
-        SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(item.registryText));
-        if (RunRegistryText(item.registryText) != 0)
-            SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
-    }
+    if (item.mark == REGISTRY_MARK && RunRegistryText(item.registryText) != 0)
+        SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
 }
 
-void OnInitDialog(HWND dialog, wchar_t* list)
+void OnInitDialog(HWND dialog, const wchar_t* list)
 {
     scriptDialog.itemCount = 0;
     if (!list)
         return;
-    DialogItemList items;
+    DialogItemList& items = scriptDialog.items;
     ReadDialogItems(list, items);
     HWND bar = CreateMenuBar(dialog, IDR_DONE_CANCEL_BAR, 0);
     SendMessageW(bar, SHCMBM_OVERRIDEKEY, VK_TBACK,
@@ -215,8 +214,9 @@ DWORD CollectResults(HWND dialog)
         bool checked = SendMessageW(control, BM_GETCHECK, 0, 0) != 0;
         if (checked)
             mask |= 1u << i;
-        if (auto* text = reinterpret_cast<const wchar_t*>(GetWindowLongPtrW(control, GWLP_USERDATA)))
-            WriteRegistryChoice(text, checked);
+        const DialogItem& item = scriptDialog.items.items[i];
+        if (item.mark == REGISTRY_MARK)
+            WriteRegistryChoice(item.registryText, checked);
     }
     return mask;
 }
@@ -240,7 +240,7 @@ INT_PTR CALLBACK ScriptDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 {
     switch (message) {
     case WM_INITDIALOG:
-        OnInitDialog(dialog, reinterpret_cast<wchar_t*>(lParam));
+        OnInitDialog(dialog, reinterpret_cast<const wchar_t*>(lParam));
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
@@ -265,19 +265,28 @@ INT_PTR CALLBACK ScriptDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 } // namespace
 
-void ReadDialogItems(wchar_t* list, DialogItemList& items)
+DialogArgument ReadDialogArgument(const wchar_t* args, const wchar_t* defaultTitle)
+{
+    if (*args && wcschr(L"$<@[{", *args))
+        return {WholeText(defaultTitle), args};
+    ArgumentPieces parts = CutArgument(args, 2);
+    return {parts.pieces[0], parts.pieces[1].start};
+}
+
+void ReadDialogItems(const wchar_t* list, DialogItemList& items)
 {
     items.hideCancel = list[0] == HIDE_CANCEL_MARK;
     items.count = 0;
-    wchar_t* item = items.hideCancel ? list + 1 : list;
+    const wchar_t* item = items.hideCancel ? list + 1 : list;
     while (item && items.count < MAX_DIALOG_ITEMS) {
-        wchar_t* next = SplitAtSeparator(item);
-        items.items[items.count++] = DescribeItem(item);
-        item = next;
+        const wchar_t* separator = wcschr(item, ARG_SEPARATOR);
+        size_t length = separator ? static_cast<size_t>(separator - item) : wcslen(item);
+        items.items[items.count++] = DescribeItem({item, length});
+        item = separator ? separator + 1 : nullptr;
     }
 }
 
-DWORD ShowScriptDialog(const wchar_t* title, wchar_t* items, RegistryRunner registry)
+DWORD ShowScriptDialog(TextPiece title, const wchar_t* items, RegistryRunner registry)
 {
     if (!items)
         return ERROR_INVALID_PARAMETER;

@@ -15,6 +15,7 @@ struct BlankDialogTemplate {
     wchar_t title[80];
 };
 void FillBlankDialogTemplate(BlankDialogTemplate& dialog, const wchar_t* title);
+void FillBlankDialogTemplate(BlankDialogTemplate& dialog, TextPiece title);
 
 // screen.cpp
 constexpr DWORD PLATFORM_POCKET_PC = 0x10000;   // the platform type is "PocketPC"
@@ -30,6 +31,13 @@ int ScreenDpiX();
 int ScreenDpiY();
 // A length designed for 96 pixels per inch, on a screen of 'pixelsPerInch'.
 int ScalePixels(int designLength, int pixelsPerInch);
+// True for the platform types of the handhelds, "PocketPC" and "SmartPhone" (any case).
+bool IsHandheldType(const wchar_t* platformType);
+// True on a Pocket PC or a Smartphone, read once; false on the desktop.
+bool IsHandheldPlatform();
+// True for a work area of a phone's size: narrower or lower than a small desktop screen
+// (640 by 480 pixels at 96 pixels per inch, less a task bar) at the screen's density.
+bool IsPhoneSizedArea(int width, int height, int dpiX, int dpiY);
 
 // menu_bar.cpp
 // The soft-key bar of 'parent' from menu-bar resource 'resourceId'; nullptr when it cannot
@@ -40,6 +48,8 @@ HMENU GetBarButtonMenu(HWND bar, int position);
 bool IsMenuItemChecked(HMENU menu, UINT id);
 void SetBarButtonState(HWND bar, UINT id, BYTE state);
 void SetBarButtonEnabled(HWND bar, UINT id, bool enabled);
+// Gives the button 'id' the text of string 'textId'.
+void SetBarButtonText(HWND bar, UINT id, UINT textId);
 int ShowMenuMessage(UINT id, HWND window, const wchar_t* text, UINT type);
 
 // browse.cpp
@@ -63,7 +73,7 @@ bool FileExists(const wchar_t* path);
 size_t ModulePathWithExtension(wchar_t (&path)[MAX_PATH_CHARS], const wchar_t* extension);
 // Shows the guide next to the program (no argument), a web or file:// address, a file's
 // text, or the argument itself as an HTML page, until the user closes it; 0 then.
-[[nodiscard]] DWORD ShowHelp(HWND owner, wchar_t* args);
+[[nodiscard]] DWORD ShowHelp(HWND owner, const wchar_t* args);
 
 // about.cpp
 // A link of the about box, and where it was last drawn (empty until the box is painted).
@@ -86,15 +96,23 @@ DWORD ShowAbout(HWND owner);
 constexpr int MAX_DIALOG_ITEMS = 32;
 constexpr int FIRST_ITEM_ID = 4531;         // item i is the control FIRST_ITEM_ID + i
 // Runs one REGX argument and returns its result (the registry family's RegistryCommand,
-// handed in by the wiring); it may cut the text in place.
-using RegistryRunner = DWORD (*)(wchar_t* args);
+// handed in by the wiring).
+using RegistryRunner = DWORD (*)(const wchar_t* args);
 
-// One item of a DLGX list, as the dialog will create it.
+// A DLGX argument: "title,items", or the items alone under 'defaultTitle' when they start
+// with an item mark ('$' '<' '@' '[' '{'). A title alone has the empty list.
+struct DialogArgument {
+    TextPiece title;
+    const wchar_t* items;
+};
+DialogArgument ReadDialogArgument(const wchar_t* args, const wchar_t* defaultTitle);
+
+// One item of a DLGX list, as the dialog will create it; its texts are pieces of the list.
 struct DialogItem {
     const wchar_t* className;   // "STATIC", "BUTTON" or "EDIT"
     DWORD style;
-    const wchar_t* text;        // the label, or an edit box's initial text
-    wchar_t* registryText;      // an @ item's REGX test; nullptr for every other item
+    TextPiece text;             // the label, or an edit box's initial text
+    TextPiece registryText;     // an @ item's REGX test; its start is nullptr for every other item
     wchar_t mark;               // the item's first character for '$' '[' '<' '{' '@'; 0 for an edit box
     bool checked;               // '[' '<' '{': starts checked by its bracket prefix
     bool hasControl;            // false only for an @ item without '|'
@@ -104,16 +122,16 @@ struct DialogItemList {
     int count;
     DialogItem items[MAX_DIALOG_ITEMS];
 };
-// Reads a DLGX item list in place: the separator that ends each item and the '|' of each
-// @ item are overwritten with NUL. At most MAX_DIALOG_ITEMS items are read and nothing
-// after the list's end; an empty list, or an empty item, is an empty edit box.
-void ReadDialogItems(wchar_t* list, DialogItemList& items);
-// DLGX: shows the dialog of 'items' (a writable list, see ReadDialogItems) titled 'title',
+// Reads a DLGX item list: a separator ends each item, and the first '|' of an @ item ends
+// its label. At most MAX_DIALOG_ITEMS items are read and nothing after the list's end; an
+// empty list, or an empty item, is an empty edit box.
+void ReadDialogItems(const wchar_t* list, DialogItemList& items);
+// DLGX: shows the dialog of 'items' (see ReadDialogItems) titled 'title' (cut to 79 units),
 // owned by the console when it is open, and waits for the user. Done stores the edit
 // boxes' texts in %0..%9, writes the @ items' values through 'registry' and returns the
 // mask of checked items; Cancel returns -1 (0xFFFFFFFF) and changes nothing. The dialog's
 // state is process-wide: while one is open, another is refused with ERROR_BUSY.
-[[nodiscard]] DWORD ShowScriptDialog(const wchar_t* title, wchar_t* items, RegistryRunner registry);
+[[nodiscard]] DWORD ShowScriptDialog(TextPiece title, const wchar_t* items, RegistryRunner registry);
 
 // dialog_scrolling.cpp
 // The scrolling of a script dialog: sizes in pixels, positions scrolled so far, and the

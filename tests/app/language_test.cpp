@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "registry/registry.h"
 #include "registry/registry_test_support.h"
+#include "support/outward_calls_guard.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -231,6 +232,153 @@ TEST(FileActions, LibrariesNamedOnALine)
         EXPECT_TRUE(CopyFileW(probe.c_str(), (folder / name).c_str(), FALSE));
     EXPECT_EQ(test::Run(folder / L"*.dll,ProbeTwo,#4,text"), 2u);
     EXPECT_EQ(TakeReport(), L"4|text");     // the second library's call, which once got no parameters
+}
+
+} // namespace
+
+namespace {
+
+// --- every handler reads its text without writing into it ---
+
+// A line as the runner hands it on (commas are separators) for each keyword, and one
+// without keyword. "{T}" is a temporary folder, "{K}" the test key, "{U}" a name nothing
+// has, "{P}" the probe library.
+const wchar_t* const UNTOUCHED_LINES[] = {
+    L"LOAD {T}\\missing.vrs",
+    L"BATC EVAL 1=a;EVAL 2=b,c",
+    L"IFEX 1==1,EVAL 3=d,e",
+    L"ELSE EVAL 3=f",
+    L"CALL label",
+    L"GOTO label",
+    L"PROC label",
+    L"ENDP",
+    L"PLAY !$*sound",
+    L"BEEP 0",
+    L"MSGX text,caption,64",
+    L"DLGX title,$a,@b|{K}\\#v=1?0,[]c",
+    L"LINK {T}\\menu\\a.lnk,target.exe,-p,icon.dll,3",
+    L"FILE {T}\\a.txt;{T}\\b.txt->",
+    L"FILE {T}\\w.txt<=text,more",
+    L"FILE !{T}\\*.txt=>{T}\\copy\\",
+    L"REGX {K}\\@b=1f,2",
+    L"REGX {K}\\s=on?off",
+    L"RARX {T}\\missing.rar,{T}\\out",
+    L"SEND 16_,65,16^",
+    L"WAIT 1",
+    L"KILL {U}",
+    L"SHUT G",
+    L"EXEC !{T}\\missing.exe,-a,b",
+    L"CDLL {P},ProbeTwo,#9,x",
+    L"EVAL 1=a,b",
+    L"ASOC !{U}",
+    L"DISP 90",
+    L"POST {U},32769,$a,$b",
+    L"HELP <p>page</p>",
+    L"VRUI EVAL x=1,2",
+    L"TGZX {T}\\missing.tgz,{T}\\out",
+    L"{T}\\*.vrs,p,q",
+};
+
+// The page that holds the text under test is read-only; a write into it is noted and then
+// let through, so that the test reports the line instead of ending.
+BYTE* untouchedPage = nullptr;
+DWORD pageBytes = 0;
+bool pageWritten = false;
+
+LONG CALLBACK NoteWriteIntoPage(EXCEPTION_POINTERS* exception)
+{
+    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+    auto* address = reinterpret_cast<BYTE*>(record.ExceptionInformation[1]);
+    if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record.ExceptionInformation[0] != 1 ||
+        address < untouchedPage || address >= untouchedPage + pageBytes)
+        return EXCEPTION_CONTINUE_SEARCH;
+    pageWritten = true;
+    DWORD old;
+    VirtualProtect(untouchedPage, pageBytes, PAGE_READWRITE, &old);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+BOOL RefuseShellExecute(SHELLEXECUTEINFOW*)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+int AnswerMessageBox(HWND, const wchar_t*, const wchar_t*, UINT) { return IDOK; }
+BOOL RefuseIoControl(DWORD, void*, DWORD, void*, DWORD, DWORD*) { return FALSE; }
+BOOL Refuse() { return FALSE; }
+BOOL RefuseExit(UINT, DWORD) { return FALSE; }
+void IgnoreKey(BYTE, BYTE, DWORD, ULONG_PTR) {}
+LONG RefuseDisplay(const wchar_t*, DEVMODEW*, HWND, DWORD, void*) { return DISP_CHANGE_FAILED; }
+BOOL RefuseSound(const wchar_t*, HMODULE, DWORD) { return FALSE; }
+
+BOOL CALLBACK CancelDialog(HWND window, LPARAM)
+{
+    wchar_t className[8] = {};
+    if (GetClassNameW(window, className, ARRAYSIZE(className)) && !wcscmp(className, L"#32770"))
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+// Runs inside the modal loop of DLGX, HELP and VRUI.
+void CALLBACK CancelDialogs(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0);
+}
+
+std::wstring Expand(std::wstring line, const std::vector<std::pair<std::wstring, std::wstring>>& names)
+{
+    for (const auto& [name, value] : names)
+        for (size_t at = line.find(name); at != std::wstring::npos; at = line.find(name, at + value.size()))
+            line.replace(at, name.size(), value);
+    for (auto& unit : line)
+        unit = unit == L',' ? ARG_SEPARATOR : unit;
+    return line;
+}
+
+TEST(Language, HandlersLeaveTheirTextUntouched)
+{
+    for (size_t i = 0; i < VARNOLT_LANGUAGE.keywordCount; ++i) {
+        bool covered = false;
+        for (const wchar_t* line : UNTOUCHED_LINES)
+            covered = covered || !wcsncmp(line, VARNOLT_LANGUAGE.keywords[i].name, 4);
+        EXPECT_TRUE(covered) << "no line for " << test::Utf8(VARNOLT_LANGUAGE.keywords[i].name);
+    }
+    test::TempFolder folder;
+    TestKey key(L"untouched");
+    test::WriteBytes(folder / L"one.vrs", "EVAL 5=loaded\r\n");
+    test::WriteBytes(folder / L"w.txt", "old");
+    const std::vector<std::pair<std::wstring, std::wstring>> names = {
+        {L"{T}", folder.path()}, {L"{K}", key.Script()}, {L"{U}", test::UniqueName(L"vuntouched")},
+        {L"{P}", test::ProgramFolder() + L"\\cdll_probe.dll"}};
+    test::OutwardCallsGuard guard;
+    outwardCalls = {RefuseShellExecute, AnswerMessageBox, guard.saved.readFile, guard.saved.writeFile, RefuseIoControl,
+                    Refuse, Refuse, RefuseExit, IgnoreKey, RefuseDisplay, RefuseSound};
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    pageBytes = system.dwPageSize;
+    untouchedPage = static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * pageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_TRUE(untouchedPage);
+    DWORD old;
+    VirtualProtect(untouchedPage + pageBytes, pageBytes, PAGE_NOACCESS, &old);     // a read past the end faults
+    PVOID handler = AddVectoredExceptionHandler(1, NoteWriteIntoPage);
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, CancelDialogs);
+    for (const wchar_t* row : UNTOUCHED_LINES) {
+        std::wstring line = Expand(row, names);
+        ASSERT_LT((line.size() + 1) * sizeof(wchar_t), pageBytes);
+        auto* text = reinterpret_cast<wchar_t*>(untouchedPage + pageBytes) - (line.size() + 1);
+        VirtualProtect(untouchedPage, pageBytes, PAGE_READWRITE, &old);
+        wcscpy(text, line.c_str());
+        VirtualProtect(untouchedPage, pageBytes, PAGE_READONLY, &old);
+        pageWritten = false;
+        wchar_t script[] = L"\nPROC label\nEVAL 4=called\nENDP\n";
+        ScriptContext context{script, script, L"C:\\test\\script.vrs", 0, 1};
+        (void)DispatchCommand(text, context);
+        EXPECT_FALSE(pageWritten) << test::Utf8(row);
+        EXPECT_EQ(std::wstring(text), line) << test::Utf8(row);
+    }
+    KillTimer(nullptr, timer);
+    RemoveVectoredExceptionHandler(handler);
+    VirtualFree(untouchedPage, 0, MEM_RELEASE);
 }
 
 } // namespace

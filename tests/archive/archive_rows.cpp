@@ -4,11 +4,13 @@
 namespace test {
 namespace {
 
-template <DWORD (*Extract)(wchar_t* archive, wchar_t* destination)>
-DWORD ArchiveAndDestination(wchar_t* args)
+template <DWORD (*Extract)(const wchar_t* archive, const wchar_t* destination)>
+DWORD ArchiveAndDestination(const wchar_t* args)
 {
-    wchar_t* destination = CutAtSeparator(args);
-    return Extract(args, destination);
+    ArgumentPieces parts = CutArgument(args, 2);
+    wchar_t archive[LINE_BUFFER_CHARS];
+    (void)CopyPiece(archive, parts.pieces[0]);
+    return Extract(archive, parts.pieces[1].start);
 }
 
 } // namespace

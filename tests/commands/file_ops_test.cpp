@@ -397,20 +397,21 @@ const RequestCase REQUEST_CASES[] = {
 TEST(FileRequest, ReadingCutsTheArgumentAndTouchesNoFile)
 {
     for (const auto& c : REQUEST_CASES) {
-        std::wstring argument = c.argument;
-        FileRequest request = ReadFileRequest(argument.data());
+        FileRequest request = ReadFileRequest(c.argument);
         EXPECT_EQ(request.kind, c.kind) << "case at line " << c.line;
-        EXPECT_EQ(std::wstring(request.operand), c.operand) << "case at line " << c.line;
+        EXPECT_EQ(std::wstring(request.operand.start, request.operand.length), c.operand) << "case at line " << c.line;
         EXPECT_EQ(std::wstring(request.end), c.end) << "case at line " << c.line;
         EXPECT_EQ(request.flag, c.flag) << "case at line " << c.line;
     }
     test::TempFolder folder;
     std::wstring link = folder / L"menu\\a.lnk\x01target.exe";
+    ShortcutRequest shortcut;
     char bytes[SHORTCUT_BYTES];
     DWORD count = 0;
-    EXPECT_EQ(ComposeShortcutFile(link.data(), bytes, count), 0u);
+    EXPECT_EQ(ReadShortcutRequest(link.c_str(), shortcut), 0u);
+    EXPECT_EQ(ComposeShortcutFile(shortcut, bytes, count), 0u);
     EXPECT_EQ(std::string(bytes, count), "10#target.exe");
-    EXPECT_EQ(std::wstring(link.c_str()), folder / L"menu\\a.lnk");
+    EXPECT_EQ(std::wstring(shortcut.path.start, shortcut.path.length), folder / L"menu\\a.lnk");
     EXPECT_FALSE(test::Exists(folder / L"menu"));
 }
 

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shlobj.h>
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,13 +21,20 @@ constexpr int FIELD = 300;
 constexpr int BROWSE = 303;
 constexpr int PROMPT = 304;
 constexpr int LOG = 305;
+constexpr int PROGRESS = 306;
 constexpr UINT SUBMENU_OF_BUTTON = WM_USER + 401;
+
+// The texts these tests check are the Chinese ones; the language tests choose their own.
+[[maybe_unused]] const bool chineseTexts = SetEnvironmentVariableW(L"VARNOLT_LANG", L"zh");
 
 struct Console {
     PROCESS_INFORMATION process = {};
     HWND dialog = nullptr;
 };
 
+HWND BarOf(HWND dialog);
+
+// The console shows before its menu bar is built: a test waits for both.
 Console OpenConsole(const std::wstring& arguments = L"", const std::wstring& program = VarnoltPath(),
                     const wchar_t* folder = nullptr)
 {
@@ -33,6 +42,7 @@ Console OpenConsole(const std::wstring& arguments = L"", const std::wstring& pro
     console.process = StartVarnolt(arguments, program, folder);
     console.dialog = test::WaitForWindow(console.process.dwProcessId, L"#32770", L"Varnolt");
     EXPECT_NE(console.dialog, nullptr);
+    EXPECT_TRUE(Eventually([&] { return BarOf(console.dialog) != nullptr; }));
     return console;
 }
 
@@ -53,12 +63,17 @@ void SetField(const Console& console, const std::wstring& text)
 }
 
 // The menu bar: a window owned by the dialog, holding the toolbar.
-HWND BarOf(const Console& console)
+HWND BarOf(HWND dialog)
 {
     for (HWND window = GetTopWindow(nullptr); window; window = GetWindow(window, GW_HWNDNEXT))
-        if (GetWindow(window, GW_OWNER) == console.dialog && FindWindowExW(window, nullptr, TOOLBARCLASSNAMEW, nullptr))
+        if (GetWindow(window, GW_OWNER) == dialog && FindWindowExW(window, nullptr, TOOLBARCLASSNAMEW, nullptr))
             return window;
     return nullptr;
+}
+
+HWND BarOf(const Console& console)
+{
+    return BarOf(console.dialog);
 }
 
 bool IsExecuteEnabled(const Console& console)
@@ -89,12 +104,53 @@ std::wstring Entry(const std::wstring& line, DWORD result)
     return line + L"\r\n" + ResultLine(result);
 }
 
+// Moves HKCU\'from' with everything in it to HKCU\'to', whatever 'to' held.
+void MoveUserKey(const std::wstring& from, const std::wstring& to)
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, to.c_str());
+    HKEY source = nullptr, target = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, from.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS)
+        return;
+    RegCreateKeyExW(HKEY_CURRENT_USER, to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target, nullptr);
+    EXPECT_EQ(RegCopyTreeW(source, nullptr, target), ERROR_SUCCESS);
+    RegCloseKey(target);
+    RegCloseKey(source);
+    RegDeleteTreeW(HKEY_CURRENT_USER, from.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, from.c_str());
+}
+
+// Every console keeps its lines and its place under HKCU\Software\Varnolt: the user's own
+// are moved aside for the test and put back after it.
 class ConsoleTest : public ::testing::Test {
 protected:
+    const std::wstring HISTORY = L"Software\\Varnolt\\History";
+    const std::wstring savedHistory = L"Software\\VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-console";
+    std::vector<BYTE> place;
+    bool hadPlace = false;
+
     void SetUp() override
     {
         if (!test::HasDisplay())
             GTEST_SKIP() << "no display";
+        MoveUserKey(HISTORY, savedHistory);
+        DWORD bytes = 0;
+        hadPlace = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"ConsoleWindow", RRF_RT_ANY, nullptr,
+                                nullptr, &bytes) == ERROR_SUCCESS;
+        place.resize(bytes);
+        if (hadPlace)
+            RegGetValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"ConsoleWindow", RRF_RT_ANY, nullptr, place.data(),
+                         &bytes);
+    }
+    void TearDown() override
+    {
+        if (IsSkipped())
+            return;
+        MoveUserKey(savedHistory, HISTORY);
+        if (hadPlace)
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"ConsoleWindow", REG_SZ, place.data(),
+                            static_cast<DWORD>(place.size()));
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Varnolt", L"ConsoleWindow");
     }
 };
 
@@ -238,6 +294,7 @@ protected:
         for (const wchar_t* key : KEYS)
             MoveClassKey(key, false);
         RegDeleteTreeW(HKEY_CURRENT_USER, backup.c_str());
+        ConsoleTest::TearDown();
     }
     // Moves HKCR\'name' into the backup key (or back), whatever the target held.
     void MoveClassKey(const wchar_t* name, bool save)
@@ -426,6 +483,218 @@ TEST_F(BrowseTest, InstallDirFindsRFileShellAndTheDesktopsDialogComesLast)
     EXPECT_TRUE(Eventually([&] { return Text(console, FIELD) == chosen; })) << test::Utf8(Text(console, FIELD));
     EXPECT_EQ(test::BrowseFolderSetting(), program.path() + L"\\");
     EXPECT_EQ(CloseConsole(console, 2), 0u);
+}
+
+// --- runs that take long: the window answers, Stop, the log while a line runs ---
+
+// The text of the menu bar's button 'id', read through a buffer in the console's process.
+std::wstring BarButtonText(const Console& console, int id)
+{
+    HWND toolbar = FindWindowExW(BarOf(console), nullptr, TOOLBARCLASSNAMEW, nullptr);
+    constexpr SIZE_T BYTES = 256;
+    void* remote = VirtualAllocEx(console.process.hProcess, nullptr, BYTES, MEM_COMMIT, PAGE_READWRITE);
+    if (!toolbar || !remote)
+        return L"?";
+    Send(toolbar, TB_GETBUTTONTEXTW, id, reinterpret_cast<LPARAM>(remote));
+    wchar_t text[BYTES / sizeof(wchar_t)] = {};
+    ReadProcessMemory(console.process.hProcess, remote, text, BYTES - sizeof(wchar_t), nullptr);
+    VirtualFreeEx(console.process.hProcess, remote, 0, MEM_RELEASE);
+    return text;
+}
+
+
+double MillisecondsSince(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+LARGE_INTEGER Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now;
+}
+
+// Starts the field's line as Enter would, without waiting for the run to end.
+void StartRun(const Console& console, const std::wstring& line)
+{
+    SetField(console, line);
+    PostMessageW(console.dialog, WM_COMMAND, MAKEWPARAM(1, 0), 0);
+}
+
+// The Stop the menu bar's first button sends while a run goes on.
+void PressStop(const Console& console)
+{
+    PostMessageW(console.dialog, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(BarOf(console)));
+}
+
+bool LogHas(const Console& console, const std::wstring& text)
+{
+    return Text(console, LOG).find(text) != std::wstring::npos;
+}
+
+// A plain tar archive of 'count' small files f0 ... named below "d/".
+std::string TarOfSmallFiles(int count)
+{
+    std::string tar;
+    for (int i = 0; i < count; ++i) {
+        std::string block(512, '\0'), name = "d/f" + std::to_string(i);
+        block.replace(0, name.size(), name);
+        block.replace(124, 12, "00000000020 ");
+        block[156] = '0';
+        tar += block + std::string("sixteen bytes..\n") + std::string(496, '\0');
+    }
+    return tar + std::string(1024, '\0');
+}
+
+size_t CountFiles(const std::wstring& folder)
+{
+    size_t count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+        count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return count;
+}
+
+TEST_F(ConsoleTest, LogShowsEachLineWhileTheRunWaitsAndEscapeStopsIt)
+{
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"slow.vrs", "EVAL x=1234567\r\nWAIT 20000\r\nEVAL x=99\r\n");
+    Console console = OpenConsole();
+    ASSERT_NE(console.dialog, nullptr);
+    StartRun(console, L"LOAD " + folder / L"slow.vrs");
+    EXPECT_TRUE(Eventually([&] { return LogHas(console, L"WAIT 20000\r\n"); }, 5000));
+    EXPECT_TRUE(LogHas(console, Entry(L"EVAL x=1234567", 1234567)));
+    HWND field = GetDlgItem(console.dialog, FIELD);
+    LARGE_INTEGER pressed = Now();
+    PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 1);
+    PostMessageW(field, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+    EXPECT_TRUE(Eventually([&] { return LogHas(console, L"运行已被停止。"); }, 5000)) << test::Utf8(Text(console, LOG));
+    EXPECT_LT(MillisecondsSince(pressed), 500.0);
+    std::wstring log = Text(console, LOG);
+    EXPECT_NE(log.find(L"WAIT 20000\r\n     000004C7 "), std::wstring::npos) << test::Utf8(log);
+    EXPECT_EQ(log.find(L"EVAL x=99"), std::wstring::npos);      // the run ended before its next line
+    EXPECT_EQ(Text(console, FIELD), L"LOAD " + folder / L"slow.vrs");
+    EXPECT_EQ(CloseConsole(console, 2), 0u);
+}
+
+TEST_F(ConsoleTest, AnswersDuringALongExtractionAndStopKeepsWhatWasExtracted)
+{
+    constexpr int FILES = 20000;
+    test::TempFolder folder;
+    test::WriteBytes(folder / L"many.tar", TarOfSmallFiles(FILES));
+    Console console = OpenConsole();
+    ASSERT_NE(console.dialog, nullptr);
+    StartRun(console, L"TGZX " + folder / L"many.tar," + folder.path() + L"\\out");
+    ASSERT_TRUE(Eventually([&] { return CountFiles(folder / L"out\\d") > 0; }, 10000));
+    double slowest = 0;
+    for (int probe = 0; probe < 10; ++probe) {
+        LARGE_INTEGER sent = Now();
+        DWORD_PTR ignored = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(console.dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored));
+        slowest = std::max(slowest, MillisecondsSince(sent));
+        Sleep(30);
+    }
+    EXPECT_LT(slowest, 100.0);
+    EXPECT_TRUE(Eventually([&] { return Text(console, PROGRESS).find(L"文件数: ") != std::wstring::npos; }, 2000))
+        << test::Utf8(Text(console, PROGRESS));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(console.dialog, PROGRESS)));
+    EXPECT_EQ(BarButtonText(console, 1), L"停止");
+    EXPECT_EQ(Text(console, LOG), L"TGZX " + folder / L"many.tar\x01" + folder.path() + L"\\out\r\n");
+
+    LARGE_INTEGER pressed = Now();
+    PressStop(console);
+    EXPECT_TRUE(Eventually([&] { return LogHas(console, L"     000004C7 "); }, 5000)) << test::Utf8(Text(console, LOG));
+    EXPECT_LT(MillisecondsSince(pressed), 500.0);
+    size_t extracted = CountFiles(folder / L"out\\d");
+    EXPECT_GT(extracted, 0u);
+    EXPECT_LT(extracted, static_cast<size_t>(FILES));
+    EXPECT_EQ(test::ReadBytes(folder / L"out\\d\\f0"), "sixteen bytes..\n");
+    EXPECT_TRUE(Eventually([&] { return !IsWindowVisible(GetDlgItem(console.dialog, PROGRESS)); }));
+    EXPECT_EQ(BarButtonText(console, 1), L"执行");
+    EXPECT_EQ(CloseConsole(console, 2), 0u);
+    EXPECT_EQ(CountFiles(folder / L"out\\d"), extracted);          // what was extracted stays
+}
+
+// --- habits: history, dropped files ---
+
+void PressKey(const Console& console, UINT key)
+{
+    HWND field = GetDlgItem(console.dialog, FIELD);
+    Send(field, WM_KEYDOWN, key, 1);
+    Send(field, WM_KEYUP, key, 0xC0000001);
+}
+
+TEST_F(ConsoleTest, UpAndDownWalkTheLinesOfEarlierStarts)
+{
+    Console first = OpenConsole();
+    ASSERT_NE(first.dialog, nullptr);
+    for (const wchar_t* line : {L"EVAL x=1", L"EVAL x=2", L"EVAL x=1"})
+        Execute(first, line);
+    EXPECT_EQ(CloseConsole(first, 402), 0u);
+
+    Console console = OpenConsole();
+    ASSERT_NE(console.dialog, nullptr);
+    SetField(console, L"typed");
+    const wchar_t* const WALK[][2] = {
+        {L"up", L"EVAL x=1"}, {L"up", L"EVAL x=2"}, {L"up", L"EVAL x=2"},      // the repeat is kept once
+        {L"down", L"EVAL x=1"}, {L"down", L"typed"}, {L"down", L"typed"},
+    };
+    for (const auto& step : WALK) {
+        PressKey(console, step[0][0] == L'u' ? VK_UP : VK_DOWN);
+        EXPECT_EQ(Text(console, FIELD), step[1]) << test::Utf8(step[0]);
+    }
+    EXPECT_EQ(CloseConsole(console, 402), 0u);
+}
+
+// Drops 'path' on the console the way the window system hands a drop to a program: a
+// DROPFILES block in the program's memory, posted as WM_DROPFILES.
+void DropFile(const Console& console, const std::wstring& path)
+{
+    std::string block(sizeof(DROPFILES), '\0');
+    DROPFILES header = {sizeof(DROPFILES), {0, 0}, FALSE, TRUE};
+    memcpy(block.data(), &header, sizeof header);
+    block += test::Utf16Bytes(path) + std::string(4, '\0');
+    void* remote = VirtualAllocEx(console.process.hProcess, nullptr, block.size(), MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(console.process.hProcess, remote, block.data(), block.size(), nullptr));
+    PostMessageW(console.dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+}
+
+TEST_F(ConsoleTest, DroppedFileFillsTheField)
+{
+    Console console = OpenConsole(L"VRUI EVAL x=1");
+    ASSERT_NE(console.dialog, nullptr);
+    DropFile(console, L"C:\\some folder\\dropped script.vrs");
+    EXPECT_TRUE(Eventually([&] { return Text(console, FIELD) == L"C:\\some folder\\dropped script.vrs"; }))
+        << test::Utf8(Text(console, FIELD));
+    EXPECT_EQ(CloseConsole(console, 2), 0u);
+}
+
+// --- its own language ---
+
+TEST_F(ConsoleTest, TextsInTheChosenLanguage)
+{
+    const wchar_t* const CASES[][4] = {     // setting, prompt, Execute, Menu
+        {L"en", L"Type the command to run, and the command interpreter runs it for you.", L"Execute", L"Menu"},
+        {L"zh", L"请输入要执行的命令，命令解释引擎将为您执行它。", L"执行", L"菜单"},
+    };
+    for (const auto& c : CASES) {
+        SetEnvironmentVariableW(L"VARNOLT_LANG", c[0]);
+        Console console = OpenConsole();
+        SetEnvironmentVariableW(L"VARNOLT_LANG", L"zh");
+        ASSERT_NE(console.dialog, nullptr);
+        EXPECT_EQ(Text(console, PROMPT), c[1]);
+        EXPECT_EQ(BarButtonText(console, 1), c[2]);
+        EXPECT_EQ(BarButtonText(console, 2), c[3]);
+        EXPECT_EQ(CloseConsole(console, 2), 0u);
+    }
 }
 
 } // namespace

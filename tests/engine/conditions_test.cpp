@@ -51,7 +51,7 @@ TEST(Conditions, Table)
 {
     for (const auto& c : CONDITION_CASES) {
         std::wstring text = c.condition;
-        EXPECT_EQ(EvaluateCondition(text.data()), c.expected) << "case at line " << c.line;
+        EXPECT_EQ(EvaluateCondition(WholeText(text.c_str())), c.expected) << "case at line " << c.line;
     }
 }
 

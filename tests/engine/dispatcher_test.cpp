@@ -86,13 +86,13 @@ namespace {
 
 std::wstring recorded;
 
-DWORD Record(wchar_t* line, wchar_t* args, ScriptContext&)
+DWORD Record(const wchar_t* line, const wchar_t* args, ScriptContext&)
 {
     recorded += std::wstring(line, 4) + L"(" + args + L")";
     return 77;
 }
 
-DWORD RecordOther(wchar_t*, wchar_t* args, ScriptContext&)
+DWORD RecordOther(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     recorded += L"(" + std::wstring(args) + L")";
     return 77;

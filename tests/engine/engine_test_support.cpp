@@ -6,8 +6,8 @@
 namespace enginetest {
 namespace {
 
-template <DWORD (*Handler)(wchar_t* args)>
-DWORD Args(wchar_t*, wchar_t* args, ScriptContext&)
+template <DWORD (*Handler)(const wchar_t* args)>
+DWORD Args(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
     return Handler(args);
 }
@@ -18,7 +18,7 @@ const KeywordEntry TEST_KEYWORDS[] = {
     {L"BEEP", CommandBeep},        {L"WAIT", CommandWait}, {L"EVAL", Args<EvaluateCommand>},
 };
 
-DWORD LoadAction(wchar_t* path, wchar_t*)
+DWORD LoadAction(const wchar_t* path, const wchar_t*)
 {
     return LoadFile(path);
 }

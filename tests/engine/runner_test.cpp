@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/changes.h"
 #include "engine_test_support.h"
 #include "support/test_support.h"
 #include <gtest/gtest.h>
@@ -91,6 +92,43 @@ TEST(Runner, ResultOfLastCommandLineSurvivesTrailingLines)
     EXPECT_EQ(test::Run(L""), 0u);
 }
 
+// An observer whose progress lets 'allowed' calls pass and answers Stop to every later one.
+struct StopAfter {
+    int allowed;
+    int calls;
+};
+
+DWORD CountDown(void* context, ULONGLONG)
+{
+    auto& stop = *static_cast<StopAfter*>(context);
+    return stop.calls++ < stop.allowed ? ERROR_SUCCESS : ERROR_CANCELLED;
+}
+
+TEST(Runner, ObserverStopsTheRunBetweenLinesAndInsideWait)
+{
+    struct StopCase {
+        const wchar_t* script;
+        int allowed;
+        const wchar_t* variable;    // variable 1 after the run
+        int line;
+    };
+    const StopCase CASES[] = {
+        {L"EVAL 1=a\nEVAL 1=b\nEVAL 1=c", 2, L"b", __LINE__},      // the third line never runs
+        {L"EVAL 1=a\nWAIT 60000", 4, L"a", __LINE__},               // the wait's result is the answer
+        {L"CALL P\nEVAL 1=c\nPROC P\nEVAL 1=p\nEVAL 1=q\nENDP", 2, L"p", __LINE__},   // nested runs end too
+    };
+    for (const auto& c : CASES) {
+        ScriptVariables[1][0] = 0;
+        StopAfter stop{c.allowed, 0};
+        ChangeObserver observer{nullptr, nullptr, CountDown, &stop};
+        const ChangeObserver* previous = SetChangeObserver(&observer);
+        DWORD result = test::Run(c.script);
+        SetChangeObserver(previous);
+        EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED)) << "case at line " << c.line;
+        EXPECT_EQ(Variable(1), c.variable) << "case at line " << c.line;
+    }
+}
+
 TEST(Runner, CommentKeepsResultForPercentX)
 {
     test::Run(L"EVAL x=5\n; note\nEVAL 1=%x");
@@ -166,7 +204,7 @@ TEST(Runner, NestingIsCapped)
 
 namespace {
 
-DWORD Ignore(wchar_t*, wchar_t*, ScriptContext&)
+DWORD Ignore(const wchar_t*, const wchar_t*, ScriptContext&)
 {
     return 0;
 }

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The texts these tests check are the Chinese ones.
+[[maybe_unused]] const bool chineseTexts = SetEnvironmentVariableW(L"VARNOLT_LANG", L"zh");
+
 constexpr int EDIT_ID = 100;
 constexpr int SIPPREF_ID = 101;
 

@@ -171,6 +171,30 @@ TEST(RegFile, FirstProblemOfTheFileIsItsResult)
     EXPECT_EQ(LoadPath(folder / L"first.reg"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// The observer's answer to the progress after a piece ends the import there.
+TEST(RegFile, StopEndsTheImportBetweenPieces)
+{
+    test::TempFolder folder;
+    TestKey key(L"stopped");
+    RegFileBuilder builder{Encoding::Ansi, L"REGEDIT4\r\n[" + key.Long() + L"]\r\n\"first\"=\"1\"\r\n"};
+    builder.FillTo(3 * REG_FILE_PIECE_BYTES);
+    builder.text += L"\"last\"=\"1\"\r\n";
+    test::WriteBytes(folder / L"stopped.reg", Encode(builder.text, Encoding::Ansi));
+    ULONGLONG bytes = 0;
+    ChangeObserver observer{nullptr, nullptr, [](void* context, ULONGLONG piece) {
+                                *static_cast<ULONGLONG*>(context) += piece;
+                                return static_cast<DWORD>(ERROR_CANCELLED);
+                            }, &bytes};
+    const ChangeObserver* previous = SetChangeObserver(&observer);
+    DWORD result = LoadPath(folder / L"stopped.reg");
+    SetChangeObserver(previous);
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, key.path(), L"first").exists);
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key.path(), L"last").exists);
+    EXPECT_GT(bytes, 0u);
+    EXPECT_LT(bytes, builder.text.size());
+}
+
 // A deletion that is the last key line of a piece is carried into the next one as it
 // stands: the value lines after it still have no key there.
 TEST(RegFile, DeletionCarriedIntoTheNextPiece)

@@ -4,10 +4,12 @@
 namespace test {
 namespace {
 
-DWORD CallLibrary(wchar_t* args)
+DWORD CallLibrary(const wchar_t* args)
 {
-    wchar_t* rest = CutAtSeparator(args);
-    return CallDllExport(args, rest);
+    ArgumentPieces parts = CutArgument(args, 2);
+    wchar_t library[LINE_BUFFER_CHARS];
+    (void)CopyPiece(library, parts.pieces[0]);
+    return CallDllExport(library, parts.pieces[1].start);
 }
 
 } // namespace

@@ -8,7 +8,7 @@ namespace test {
 
 struct CommandRow {
     const wchar_t* keyword;
-    DWORD (*handler)(wchar_t* args);
+    DWORD (*handler)(const wchar_t* args);
 };
 
 // The rows of the family under test; each family's test program defines them.

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <string>
+#include <vector>
 
 namespace {
+
+// The texts the ui tests check are the Chinese ones unless a test chooses.
+[[maybe_unused]] const bool chineseTexts = SetEnvironmentVariableW(L"VARNOLT_LANG", L"zh");
 
 struct FlagsCase {
     DWORD major, minor;
@@ -38,6 +42,26 @@ TEST(Screen, ScalingRoundsHalfUp)
     EXPECT_EQ(ScalePixels(28, 131), 38);
     EXPECT_EQ(ScalePixels(2, 128), 3);
     EXPECT_EQ(ScalePixels(1, 144), 2);             // 1.5 rounds up
+}
+
+TEST(Screen, HandheldsAndPhoneSizedAreas)
+{
+    for (const wchar_t* type : {L"PocketPC", L"SmartPhone", L"smartphone"})
+        EXPECT_TRUE(IsHandheldType(type)) << test::Utf8(type);
+    for (const wchar_t* type : {L"", L"Pocket PC", L"Desktop"})
+        EXPECT_FALSE(IsHandheldType(type)) << test::Utf8(type);
+    struct AreaCase {
+        int width, height, dpi;
+        bool isPhone;
+        int line;
+    };
+    const AreaCase AREAS[] = {
+        {240, 294, 96, true, __LINE__},  {480, 616, 192, true, __LINE__},   // Pocket PCs, QVGA and VGA
+        {800, 480, 96, false, __LINE__}, {1024, 738, 96, false, __LINE__},
+        {639, 738, 96, true, __LINE__},  {1024, 738, 192, true, __LINE__},  // 1024 pixels at 192 are 512 at 96
+    };
+    for (const auto& c : AREAS)
+        EXPECT_EQ(IsPhoneSizedArea(c.width, c.height, c.dpi, c.dpi), c.isPhone) << "case at line " << c.line;
 }
 
 TEST(Screen, DensityIsReadOnce)
@@ -117,6 +141,51 @@ TEST(MenuBar, ShippedBarsHaveTheirButtons)
     DestroyWindow(dialog);
     EXPECT_EQ(CreateMenuBar(nullptr, IDR_CONSOLE_BAR, 0), nullptr);
     EXPECT_EQ(GetBarButtonMenu(nullptr, 0), nullptr);
+}
+
+std::vector<std::wstring> MenuTexts(HMENU menu)
+{
+    std::vector<std::wstring> texts;
+    for (int item = 0; item < GetMenuItemCount(menu); ++item) {
+        wchar_t text[64] = {};
+        GetMenuStringW(menu, item, text, ARRAYSIZE(text), MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+// The console's bar and the dialogs' bar, their buttons and the console's menu, in the
+// language VARNOLT_LANG chooses.
+TEST(MenuBar, ShippedBarsSpeakEitherLanguage)
+{
+    if (!test::HasDisplay())
+        GTEST_SKIP() << "no display";
+    instanceHandle = GetModuleHandleW(nullptr);
+    struct LanguageCase {
+        const wchar_t* setting;
+        const wchar_t* buttons[4];      // Execute, Menu, Done, Cancel
+        std::vector<std::wstring> menu;
+    };
+    const LanguageCase CASES[] = {
+        {L"en", {L"Execute", L"Menu", L"Done", L"Cancel"},
+         {L"Clear log", L"", L"File association", L"", L"Help", L"About", L"", L"Exit"}},
+        {L"zh", {L"执行", L"菜单", L"完成", L"取消"}, {L"清除日志", L"", L"文件关联", L"", L"帮助", L"关于", L"", L"退出"}},
+    };
+    for (const auto& c : CASES) {
+        SetEnvironmentVariableW(L"VARNOLT_LANG", c.setting);
+        HWND dialog = CreateHostDialog();
+        HWND bar = CreateMenuBar(dialog, IDR_CONSOLE_BAR, 0);
+        ExpectButtons(bar, {{1, 0, BTNS_AUTOSIZE, c.buttons[0], false},
+                            {2, TBSTATE_ENABLED, BTNS_AUTOSIZE | BTNS_DROPDOWN, c.buttons[1], true}});
+        EXPECT_EQ(MenuTexts(GetBarButtonMenu(bar, 1)), c.menu) << test::Utf8(c.setting);
+        DestroyWindow(dialog);
+        dialog = CreateHostDialog();
+        bar = CreateMenuBar(dialog, IDR_DONE_CANCEL_BAR, 0);
+        ExpectButtons(bar, {{1, TBSTATE_ENABLED, BTNS_AUTOSIZE, c.buttons[2], false},
+                            {2, TBSTATE_ENABLED, BTNS_AUTOSIZE, c.buttons[3], false}});
+        DestroyWindow(dialog);
+    }
+    SetEnvironmentVariableW(L"VARNOLT_LANG", L"zh");
 }
 
 } // namespace

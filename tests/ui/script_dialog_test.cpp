@@ -11,7 +11,7 @@
 
 namespace {
 
-// A writable item list: commas become separators, as in a script line.
+// An item list: commas become separators, as in a script line.
 std::vector<wchar_t> ItemList(const std::wstring& text)
 {
     std::vector<wchar_t> list;
@@ -31,9 +31,9 @@ std::wstring Describe(const DialogItemList& items)
         text += i ? L" / " : L"";
         text += !item.hasControl ? L'-' : item.mark ? item.mark : L'e';
         text += item.checked ? L"+" : L"";
-        text += item.text;
-        if (item.registryText)
-            text += std::wstring(L">") + item.registryText;
+        text += std::wstring(item.text.start, item.text.length);
+        if (item.registryText.start)
+            text += L">" + std::wstring(item.registryText.start, item.registryText.length);
     }
     return text;
 }
@@ -142,7 +142,7 @@ DWORD RunDialog(const std::wstring& items, Seen& seen, const Drive& drive, UINT 
             PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
         }
     });
-    DWORD result = ShowScriptDialog(L"DLGX test", list.data(), registry);
+    DWORD result = ShowScriptDialog(WholeText(L"DLGX test"), list.data(), registry);
     helper.join();
     return result;
 }
@@ -223,8 +223,7 @@ TEST_F(ScriptDialogTest, ThirtyThirdItemHiddenCancelAndOneDialogAtATime)
     DWORD nested = 0;
     Seen seen;
     Drive drive = [&](HWND) {
-        wchar_t other[] = L"$x";
-        nested = ShowScriptDialog(L"nested", other, nullptr);
+        nested = ShowScriptDialog(WholeText(L"nested"), L"$x", nullptr);
     };
     EXPECT_EQ(RunDialog(items, seen, drive, IDOK), 0x80000000u);
     EXPECT_EQ(seen.initial, std::wstring(31, L'-') + L"1");
@@ -236,14 +235,11 @@ TEST_F(ScriptDialogTest, ThirtyThirdItemHiddenCancelAndOneDialogAtATime)
 
 std::vector<std::wstring> registryCalls;
 
-// Checks the boxes whose test names a value "yes"; cuts what it is given, as REGX's
-// setting form does.
-DWORD RecordRegistry(wchar_t* args)
+// Checks the boxes whose test names a value "yes".
+DWORD RecordRegistry(const wchar_t* args)
 {
     registryCalls.push_back(args);
-    DWORD answer = wcsstr(args, L"\\yes=") != nullptr;
-    args[0] = 0;
-    return answer;
+    return wcsstr(args, L"\\yes=") != nullptr;
 }
 
 TEST_F(ScriptDialogTest, RegistryItemsTestAtCreationAndWriteOnDone)

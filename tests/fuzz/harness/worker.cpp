@@ -8,7 +8,8 @@
 //   registry is fenced; FILE and LINK read their arguments but touch no file);
 // - texts end right before a no-access page, so a read past their end faults;
 // - DLGX item lists go to the pure reader, whose items must stay inside the list; real
-//   dialogs open only where asked for and windows can be made, and the worker answers them;
+//   dialogs open only where asked for and windows can be made, and the worker answers them.
+//   The lists lie on read-only pages, so a write into one faults;
 // - scripts run with the journal on (kept in the sandbox): each run is undone, and the
 //   fenced key and folder must then be what they were before the input.
 #include "fuzz/harness/fuzz.h"
@@ -359,6 +360,14 @@ GuardedText PlaceBeforeGuardPage(const std::string& bytes)
     return {block, text};
 }
 
+// The text's pages become read-only: a reader that writes into it faults.
+void MakeReadOnly(const GuardedText& text)
+{
+    auto* end = reinterpret_cast<BYTE*>(text.text + wcslen(text.text) + 1);
+    DWORD old;
+    VirtualProtect(text.block, static_cast<SIZE_T>(end - static_cast<BYTE*>(text.block)), PAGE_READONLY, &old);
+}
+
 // --- the targets ---
 
 LONG64 recordedCommands = 0;
@@ -371,7 +380,7 @@ bool IsKeyword(const wchar_t* line, const wchar_t* keyword)
 // Stands in for every command that acts on the machine, and for lines without keyword.
 // REGX runs, as the registry is fenced; FILE and LINK read and cut their arguments as for
 // real but touch no file; the rest are only counted, with their argument text read to its end.
-DWORD RecordCommand(wchar_t* line, wchar_t* args, ScriptContext&)
+DWORD RecordCommand(const wchar_t* line, const wchar_t* args, ScriptContext&)
 {
     ++recordedCommands;
     if (IsKeyword(line, L"REGX"))
@@ -379,9 +388,11 @@ DWORD RecordCommand(wchar_t* line, wchar_t* args, ScriptContext&)
     if (IsKeyword(line, L"FILE"))
         return static_cast<DWORD>(ReadFileRequest(args).kind);
     if (IsKeyword(line, L"LINK")) {
+        ShortcutRequest request;
         char bytes[SHORTCUT_BYTES];
         DWORD count = 0;
-        return ComposeShortcutFile(args, bytes, count);
+        DWORD result = ReadShortcutRequest(args, request);
+        return result ? result : ComposeShortcutFile(request, bytes, count);
     }
     return static_cast<DWORD>(wcslen(args) & 3);
 }
@@ -470,9 +481,9 @@ void RunArchiveInput(const std::string& bytes)
 
 // --- DLGX item lists ---
 
-bool IsInside(const wchar_t* text, const wchar_t* list, size_t length)
+bool IsInside(TextPiece text, const wchar_t* list, size_t length)
 {
-    return text >= list && text <= list + length;
+    return text.start >= list && text.start + text.length <= list + length;
 }
 
 // An item read from outside its list is the reader's fault: the worker stops there as a crash.
@@ -481,7 +492,8 @@ void CheckDialogItems(const DialogItemList& items, const wchar_t* list, size_t l
     bool sound = items.count >= 1 && items.count <= MAX_DIALOG_ITEMS && items.hideCancel == (list[0] == L'#');
     for (int i = 0; sound && i < items.count; ++i) {
         const DialogItem& item = items.items[i];
-        sound = IsInside(item.text, list, length) && (!item.registryText || IsInside(item.registryText, list, length)) &&
+        sound = IsInside(item.text, list, length) &&
+                (!item.registryText.start || IsInside(item.registryText, list, length)) &&
                 (item.hasControl || item.mark == L'@');
     }
     if (!sound)
@@ -537,9 +549,10 @@ void ShowAnsweredDialog(const std::string& bytes, uint64_t index)
     GuardedText list = PlaceBeforeGuardPage(bytes);
     if (!list.block)
         return;
+    MakeReadOnly(list);
     dialogIndex = index;
     UINT_PTR timer = SetTimer(nullptr, 0, 0, AnswerDialog);
-    (void)ShowScriptDialog(L"fuzz", list.text, RegistryCommand);
+    (void)ShowScriptDialog(WholeText(L"fuzz"), list.text, RegistryCommand);
     KillTimer(nullptr, timer);
     VirtualFree(list.block, 0, MEM_RELEASE);
 }
@@ -549,6 +562,7 @@ void RunDialogInput(const std::string& bytes, uint64_t index)
     GuardedText list = PlaceBeforeGuardPage(bytes);
     if (!list.block)
         return;
+    MakeReadOnly(list);
     size_t length = wcslen(list.text);
     DialogItemList items;
     ReadDialogItems(list.text, items);
