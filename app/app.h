@@ -29,6 +29,8 @@ void FlushConsoleLogWhenDue();
 void ClearConsoleLog();
 // Adds string 'textId' to the log as an entry of its own (not passed on to the trace).
 void AppendConsoleNote(UINT textId);
+// Adds 'text' (whole entries: lines, then an empty line) to the log, not to the trace.
+void AppendConsoleText(const wchar_t* text);
 // The result entries logged so far: the lines that ran.
 size_t CountResultEntries();
 
@@ -75,7 +77,9 @@ void TellUnfinishedRuns(LogSink trace);
 // For the console when it opens: the runs that did not finish, handed to 'tell' once
 // (nothing when there are none).
 void TakeStartNotice(LogSink tell);
-// The console's menu: the report of the newest run that is not running, and its undo, each
-// shown in the help viewer owned by 'owner'. The report's or the undo's result.
+// The console's menu, for the newest run that is not running: its report in the help
+// viewer owned by 'owner', and its undo (a journaled run of its own) with the outcome of
+// each change handed to 'tell'. The report's or the undo's result; ERROR_FILE_NOT_FOUND,
+// with nothing shown or told, when no run is kept; ERROR_BUSY when the run still runs.
 DWORD ShowRunChanges(HWND owner);
-DWORD UndoLastRun(HWND owner);
+DWORD UndoLastRun(LogSink tell);

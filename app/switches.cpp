@@ -284,10 +284,23 @@ void TakeStartNotice(LogSink tell)
 
 DWORD ShowRunChanges(HWND owner)
 {
-    return ShowChanges(owner, L"", true);
+    wchar_t folder[MAX_PATH_CHARS];
+    DWORD result = FindRun(L"", folder);
+    return result == ERROR_SUCCESS ? ShowChanges(owner, L"", true) : result;
 }
 
-DWORD UndoLastRun(HWND owner)
+DWORD UndoLastRun(LogSink tell)
 {
-    return Undo(owner, L"", false, true, true);
+    wchar_t folder[MAX_PATH_CHARS];
+    DWORD result = FindRun(L"", folder);
+    if (result != ERROR_SUCCESS)
+        return result;
+    RunDocument document{};
+    result = UndoRun(folder, false, true, document);
+    if (result != ERROR_BUSY && document.text.items && document.text.count > 1) {
+        tell(document.text.items);
+        tell(L"\r\n");             // the log's entries end with an empty line
+    }
+    ReleaseRunDocument(document);
+    return result;
 }
