@@ -10,11 +10,10 @@ extern const ScriptLanguage VARNOLT_LANGUAGE;
 extern const ConfigurationProcessor VARNOLT_CONFIGURATION_PROCESSOR;
 
 // check_command.cpp
-// True for a command line "/check <file or pattern>".
-bool IsCheckCommandLine(const wchar_t* commandLine);
-// Checks the files the command line names (see CheckScriptFiles) and writes the findings
-// to standard output, or shows them in the help viewer without one. 0 when no error was found.
-[[nodiscard]] DWORD CheckCommandLine(wchar_t* commandLine);
+// Checks the files the pattern after "/check" names (see CheckScriptFiles) and writes the
+// findings to standard output, or shows them in the help viewer without one. 0 when no
+// error was found.
+[[nodiscard]] DWORD CheckNamedScripts(wchar_t* pattern);
 
 // console.cpp
 extern HWND consoleMenuBar;             // the last console's menu bar
@@ -36,6 +35,8 @@ void FlushConsoleLogWhenDue();
 void ClearConsoleLog();
 // Adds string 'textId' to the log as an entry of its own (not passed on to the trace).
 void AppendConsoleNote(UINT textId);
+// Adds 'text' (whole entries: lines, then an empty line) to the log, not to the trace.
+void AppendConsoleText(const wchar_t* text);
 // The result entries logged so far: the lines that ran.
 size_t CountResultEntries();
 
@@ -70,3 +71,25 @@ void FitRectInto(RECT& rect, const RECT& area);
 void PlaceConsole(HWND dialog);
 void KeepConsolePlace(HWND dialog);
 void LimitConsoleSize(MINMAXINFO& limits);
+
+// switches.cpp
+// Runs the program's command line: the line of script with a journal, or what the
+// switches at its start ask for (/changes, /undo [/force], /trial, /nojournal, /check, /?).
+// The run's result; ERROR_INVALID_PARAMETER for switches that do not go together.
+[[nodiscard]] DWORD RunProgramCommandLine(wchar_t* commandLine);
+// At start, with the trace on: tells the trace of the runs that did not finish (once) and
+// keeps the text for the console.
+void TellUnfinishedRuns(LogSink trace);
+// For the console when it opens: the runs that did not finish, handed to 'tell' once
+// (nothing when there are none).
+void TakeStartNotice(LogSink tell);
+// The console's menu, for the newest run that is not running: its report in the help
+// viewer owned by 'owner', and its undo (a journaled run of its own) with the outcome of
+// each change handed to 'tell'. The report's or the undo's result; ERROR_FILE_NOT_FOUND,
+// with nothing shown or told, when no run is kept; ERROR_BUSY when the run still runs.
+DWORD ShowRunChanges(HWND owner);
+DWORD UndoLastRun(LogSink tell);
+// Standard output, when the program was given one (a console, a pipe or a file).
+bool HasStandardOutput(HANDLE& output);
+// Writes the text to standard output: to a console as it is, elsewhere in UTF-8.
+void WriteToOutput(HANDLE output, const wchar_t* text);

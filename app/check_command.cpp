@@ -8,19 +8,10 @@
 
 namespace {
 
-const wchar_t CHECK_SWITCH[] = L"/check";
-
-void WriteToHandle(void* context, const wchar_t* text)
+// Hands the checker's text to standard output.
+void WriteToStandardOutput(void* context, const wchar_t* text)
 {
-    int length = static_cast<int>(wcslen(text));
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    char* utf8 = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
-    if (!utf8)
-        return;
-    WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, bytes, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(static_cast<HANDLE>(context), utf8, static_cast<DWORD>(bytes), &written, nullptr);
-    free(utf8);
+    WriteToOutput(static_cast<HANDLE>(context), text);
 }
 
 // Collects the output as the text of an HTML page: '<' and '&' written as entities.
@@ -31,11 +22,6 @@ void AppendToPage(void* context, const wchar_t* text)
         const wchar_t* entity = *text == L'<' ? L"&lt;" : *text == L'&' ? L"&amp;" : nullptr;
         (void)(entity ? AppendItems(page, entity, wcslen(entity)) : AppendItems(page, text, 1));
     }
-}
-
-bool HasStandardOutput(HANDLE output)
-{
-    return output && output != INVALID_HANDLE_VALUE && GetFileType(output) != FILE_TYPE_UNKNOWN;
 }
 
 DWORD CheckIntoPage(const wchar_t* pattern)
@@ -63,16 +49,9 @@ bool MakeFullPattern(const wchar_t* pattern, wchar_t (&full)[LINE_BUFFER_CHARS])
 
 } // namespace
 
-bool IsCheckCommandLine(const wchar_t* commandLine)
+DWORD CheckNamedScripts(wchar_t* pattern)
 {
-    const size_t length = ARRAYSIZE(CHECK_SWITCH) - 1;
-    return MatchPrefixNoCase(commandLine, CHECK_SWITCH) >= length &&
-           (commandLine[length] == L' ' || commandLine[length] == L'\t');
-}
-
-DWORD CheckCommandLine(wchar_t* commandLine)
-{
-    wchar_t* pattern = const_cast<wchar_t*>(SkipBlanks(commandLine + ARRAYSIZE(CHECK_SWITCH) - 1));
+    pattern = const_cast<wchar_t*>(SkipBlanks(pattern));
     size_t length = wcslen(pattern);
     while (length > 0 && (pattern[length - 1] == L' ' || pattern[length - 1] == L'\t'))
         pattern[--length] = 0;
@@ -80,8 +59,8 @@ DWORD CheckCommandLine(wchar_t* commandLine)
     wchar_t full[LINE_BUFFER_CHARS];
     if (*pattern && MakeFullPattern(pattern, full))
         pattern = full;
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE output;
     if (HasStandardOutput(output))
-        return CheckScriptFiles(pattern, {WriteToHandle, output});
+        return CheckScriptFiles(pattern, {WriteToStandardOutput, output});
     return CheckIntoPage(pattern);
 }

@@ -28,7 +28,7 @@ constexpr int PROGRESS_GAP = 2;                 // pixels between the log and th
 
 // The menu items that open windows of their own or start a run: while a run goes on they
 // are not offered, since whatever they opened would hold the run until it closed.
-constexpr UINT ITEMS_IDLE_ONLY[] = {IDM_ASSOCIATE, IDM_HELP, IDM_ABOUT};
+constexpr UINT ITEMS_IDLE_ONLY[] = {IDM_RUN_CHANGES, IDM_UNDO_RUN, IDM_ASSOCIATE, IDM_HELP, IDM_ABOUT};
 
 SHACTIVATEINFO consoleActivation = {sizeof(SHACTIVATEINFO), nullptr, 0, 0, 0, 0};
 
@@ -46,6 +46,26 @@ void RunCommandField(HWND dialog)
     GetDlgItemTextW(dialog, IDC_COMMAND, line, MAX_PATH_CHARS);
     RememberConsoleLine(line);
     (void)RunConsoleLine(dialog, line);
+}
+
+// The menu's two items for the newest run kept: its report in the help viewer, and its
+// undo told in the log. A note in the log when there is none to show or undo.
+void ShowLastRunChanges(HWND dialog)
+{
+    DWORD result = ShowRunChanges(dialog);
+    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
+        AppendConsoleNote(IDS_NO_RUN_KEPT);
+    FlushConsoleLog();
+}
+
+void UndoLastConsoleRun()
+{
+    DWORD result = UndoLastRun(AppendConsoleText);
+    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
+        AppendConsoleNote(IDS_NO_RUN_KEPT);
+    else if (result == ERROR_BUSY)
+        AppendConsoleNote(IDS_RUN_STILL_RUNNING);
+    FlushConsoleLog();
 }
 
 void RunAssociation(const wchar_t* argument)
@@ -150,6 +170,12 @@ INT_PTR OnCommand(HWND dialog, UINT id, UINT notice, HWND from)
     case IDM_CLEAR_LOG:
         ClearConsoleLog();
         return 0;
+    case IDM_RUN_CHANGES:
+        ShowLastRunChanges(dialog);
+        return 0;
+    case IDM_UNDO_RUN:
+        UndoLastConsoleRun();
+        return 0;
     }
     return 0;
 }
@@ -234,6 +260,7 @@ BOOL OnInitDialog(HWND dialog, const wchar_t* args)
     consoleMenuBar = nullptr;
     PlaceConsole(dialog);
     OpenConsoleLog(dialog);
+    TakeStartNotice(AppendConsoleText);         // runs a crash left unfinished, told once
     OpenConsoleHistory(GetDlgItem(dialog, IDC_COMMAND));
     SetDlgItemTextW(dialog, IDC_COMMAND, args ? args : L"");
     PostMessageW(dialog, WM_FINISH_CONSOLE, 0, 0);

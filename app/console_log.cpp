@@ -169,6 +169,11 @@ void AppendConsoleNote(UINT textId)
         Gather(note);
 }
 
+void AppendConsoleText(const wchar_t* text)
+{
+    Gather(text);
+}
+
 size_t CountResultEntries()
 {
     return resultEntries;

@@ -3,9 +3,11 @@
 // modal to it. The console stays answering because long work hands control back: the
 // change observer the console installs for the run is asked before and after each change,
 // with the progress of long writes, between lines and from inside waits, and it handles
-// the console's messages from there every PUMP_INTERVAL_MS. Its answers carry Stop.
+// the console's messages from there every PUMP_INTERVAL_MS. Its answers carry Stop. Each
+// run keeps a journal of its own, so that the console's menu can report and undo it.
 #include "app/app.h"
 #include "base/changes.h"
+#include "journal/journal.h"
 #include "resources/resource.h"
 #include "ui/ui.h"
 #include <cwchar>
@@ -219,11 +221,12 @@ DWORD RunConsoleLine(HWND dialog, wchar_t* line)
     run.started = run.lastPump = GetTickCount();
     run.entriesBefore = CountResultEntries();
     ShowRunState(dialog);
-    // The undo journal's run begins here (BeginJournaledRun(line)), under the console's observer.
+    // The journal's observer sits below the console's, so a change Stop refuses is never recorded.
+    BeginJournaledRun(line);
     run.previous = SetChangeObserver(&CONSOLE_OBSERVER);
     DWORD result = RunScript(line, consoleScriptPath);
     SetChangeObserver(run.previous);
-    // The undo journal's run ends here (EndJournaledRun()).
+    EndJournaledRun();
     if (run.isStopped)
         AppendConsoleNote(IDS_RUN_STOPPED);
     FlushConsoleLog();

@@ -7,10 +7,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     InstallDeviceCalls();
     InstallScriptLanguage(&VARNOLT_LANGUAGE);
     InstallConfigurationProcessor(VARNOLT_CONFIGURATION_PROCESSOR);
-    SetLogSink(TraceSinkFromEnvironment());
+    LogSink trace = TraceSinkFromEnvironment();
+    SetLogSink(trace);
     SetDocumentSink(TraceDocumentSinkFromEnvironment());      // documents reach the trace, never the console log
     SetFailureSink(TraceFailureSinkFromEnvironment());        // where each failing line came from
-    if (IsCheckCommandLine(commandLine))
-        return static_cast<int>(CheckCommandLine(commandLine));
-    return static_cast<int>(RunCommandLine(commandLine));
+    TellUnfinishedRuns(trace);
+    return static_cast<int>(RunProgramCommandLine(commandLine));
 }

@@ -37,9 +37,9 @@ DWORD ReportProgress(ULONGLONG bytes)
     return observer && observer->progress ? observer->progress(observer->context, bytes) : ERROR_SUCCESS;
 }
 
-DWORD AnnounceAction(ChangeKind kind, const wchar_t* subject, const wchar_t* detail)
+DWORD AnnounceAction(ChangeKind kind, const wchar_t* subject, const wchar_t* detail, DWORD value)
 {
-    return ReportChangeBefore(Change{kind, nullptr, subject, detail, 0, nullptr, 0});
+    return ReportChangeBefore(Change{kind, nullptr, subject, detail, value, nullptr, 0});
 }
 
 DWORD WaitReportingProgress(HANDLE handle, DWORD milliseconds)

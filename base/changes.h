@@ -50,6 +50,11 @@ struct Change {
 // writer must not (the journal keeps a file the writer would delete by moving it away).
 constexpr DWORD CHANGE_MADE_BY_OBSERVER = 0x20000000 | 0x7A01;    // a customer-defined code
 
+// The 'type' of a ReplaceFile change that rewrites the file itself, which keeps its
+// identity and attributes (a text written over it, a file cut back): an observer that
+// keeps the old content copies it and never moves the file away.
+constexpr DWORD REPLACED_IN_PLACE = 1;
+
 struct ChangeObserver {
     // Before each change; 0 lets it go on.
     DWORD (*before)(void* context, const Change& change);
@@ -71,9 +76,16 @@ DWORD ReportChangeBefore(const Change& change);
 void ReportChangeAfter(const Change& change, DWORD result);
 DWORD ReportProgress(ULONGLONG bytes);
 // For the commands whose actions cannot be taken back: reports the action before it
-// happens; 0 lets it go on, CHANGE_MADE_BY_OBSERVER means it is to be left undone and
-// counted as done (a trial run), anything else refuses it with that result.
-DWORD AnnounceAction(ChangeKind kind, const wchar_t* subject, const wchar_t* detail);
+// happens ('value' goes in the change's 'type': the orientation a display had before);
+// 0 lets it go on, CHANGE_MADE_BY_OBSERVER means it is to be left undone and counted as
+// done (a trial run), anything else refuses it with that result.
+DWORD AnnounceAction(ChangeKind kind, const wchar_t* subject, const wchar_t* detail, DWORD value = 0);
+// A command's result for an announced action that is not taken: 0 for one the observer
+// leaves undone on purpose (CHANGE_MADE_BY_OBSERVER), otherwise the observer's refusal.
+inline DWORD ResultOfUntakenAction(DWORD answer)
+{
+    return answer == CHANGE_MADE_BY_OBSERVER ? ERROR_SUCCESS : answer;
+}
 // How long a wait goes on without giving the observer a chance to stop it.
 constexpr DWORD WAIT_SLICE_MS = 20;
 // Waits until 'handle' is signalled (nullptr: for the time alone) or 'milliseconds' have

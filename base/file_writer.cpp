@@ -59,12 +59,12 @@ HANDLE CreateForWriting(const wchar_t* path, DWORD creation, DWORD attributes)
 // ERROR_FILE_EXISTS). Its folders are made only when it cannot be created without them:
 // probing each folder of each file costs more than the write. nullptr on failure, with
 // the platform's error as the last error.
-HANDLE CreateFileMakingFolders(wchar_t* path, DWORD creation)
+HANDLE CreateFileMakingFolders(wchar_t* path, DWORD creation, DWORD attributes)
 {
-    HANDLE file = CreateForWriting(path, creation, 0);
+    HANDLE file = CreateForWriting(path, creation, attributes);
     if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
         CreatePathDirectories(path);
-        file = CreateForWriting(path, creation, 0);
+        file = CreateForWriting(path, creation, attributes);
     }
     return file;
 }
@@ -290,12 +290,14 @@ void RecordNewFile(FileOutput& output)
     RememberName(written, output.path);
 }
 
-// Opens a new file beside the existing one at the output's path, to take its place once
-// complete. 0 with no handle when the existing file is the source itself.
-DWORD OpenReplacement(FileOutput& output)
+// The guards of a replacement, decided by what is at the output's path: a folder, or a
+// read-only file the rules do not replace, gives 5; the source itself is left as it is
+// ('isLeft'). Otherwise 'attributes' are those the new file takes.
+DWORD CheckReplacement(FileOutput& output, DWORD& attributes, bool& isLeft)
 {
     Existing existing = LookAt(output.path);
-    if (IsSameFileAs(existing, output.rules.source))
+    isLeft = IsSameFileAs(existing, output.rules.source);
+    if (isLeft)
         return ERROR_SUCCESS;
     if (existing.attributes & FILE_ATTRIBUTE_DIRECTORY)
         return ERROR_ACCESS_DENIED;
@@ -303,13 +305,25 @@ DWORD OpenReplacement(FileOutput& output)
         return ERROR_ACCESS_DENIED;
     if (existing.isKnown)
         NoteAlias(output.rules.written, output.path, existing.identity);
-    DWORD attributes = output.rules.keepsAttributes ? existing.attributes & KEPT_ATTRIBUTES : 0;
+    attributes = output.rules.keepsAttributes ? existing.attributes & KEPT_ATTRIBUTES : 0;
+    output.replacedAttributes = existing.attributes;
+    return ERROR_SUCCESS;
+}
+
+// Opens a new file beside the existing one at the output's path, to take its place once
+// complete. 0 with no handle when the existing file is the source itself.
+DWORD OpenReplacement(FileOutput& output)
+{
+    DWORD attributes = 0;
+    bool isLeft = false;
+    DWORD refusal = CheckReplacement(output, attributes, isLeft);
+    if (refusal != ERROR_SUCCESS || isLeft)
+        return refusal;
     DWORD error = ERROR_SUCCESS;
     output.handle = CreateFileBeside(output.path, attributes, output.temporary, error);
     if (!output.handle)
         return error;
     output.isReplacing = true;
-    output.replacedAttributes = existing.attributes;
     return ERROR_SUCCESS;
 }
 
@@ -531,6 +545,13 @@ DWORD DeleteFileOnce(const wchar_t* path)
     return MakeChange(FileChange(ChangeKind::DeleteFile, path), [&] { return Outcome(DeleteFileW(path)); });
 }
 
+// A file named or matched directly: a read-only one is refused as the platform's delete
+// refuses it, before the observer hears of it (it may move the file away instead).
+DWORD DeleteNamedFile(const wchar_t* path, DWORD attributes)
+{
+    return attributes & FILE_ATTRIBUTE_READONLY ? ERROR_ACCESS_DENIED : DeleteFileOnce(path);
+}
+
 // A file of a folder being deleted: a read-only or system file loses those bits and is
 // deleted after all.
 DWORD DeleteFileInFolder(const wchar_t* path)
@@ -624,7 +645,7 @@ DWORD DeleteEntry(const wchar_t* entry)
     DWORD attributes = EntryAttributes(entry);
     const wchar_t* path = entry + 2;
     if (!IsFolderEntry(attributes))
-        return DeleteFileOnce(path);
+        return DeleteNamedFile(path, attributes);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return MissingEntryResult(path);
     wchar_t folder[MAX_PATH_CHARS];
@@ -688,7 +709,8 @@ DWORD WriteFileBytes(const wchar_t* path, const void* data, DWORD byteCount, boo
     ChangeKind kind = append ? ChangeKind::AppendToFile : ChangeKind::CreateFile;
     if (!append && CurrentChangeObserver() && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         kind = ChangeKind::ReplaceFile;
-    Change change{kind, nullptr, path, nullptr, 0, data, byteCount};
+    DWORD how = kind == ChangeKind::ReplaceFile ? REPLACED_IN_PLACE : 0;
+    Change change{kind, nullptr, path, nullptr, how, data, byteCount};
     DWORD answer = ReportChangeBefore(change);
     if (answer == CHANGE_MADE_BY_OBSERVER)
         return byteCount;
@@ -744,6 +766,14 @@ DWORD OpenFileOutput(FileOutput& output, const wchar_t* path, const FileOutputRu
     if (CopyText(output.path, path) != ERROR_SUCCESS)
         return ERROR_FILENAME_EXCED_RANGE;
     output.kind = OutputKind(output.path);
+    DWORD attributes = 0;
+    if (output.kind == ChangeKind::ReplaceFile) {
+        // Decided before the observer hears of the replacement: it may move the old file away.
+        bool isLeft = false;
+        DWORD refusal = CheckReplacement(output, attributes, isLeft);
+        if (refusal != ERROR_SUCCESS || isLeft)
+            return refusal;
+    }
     Change change = OutputChange(output);
     DWORD answer = ReportChangeBefore(change);
     if (answer == CHANGE_MADE_BY_OBSERVER)
@@ -751,7 +781,7 @@ DWORD OpenFileOutput(FileOutput& output, const wchar_t* path, const FileOutputRu
     if (answer != ERROR_SUCCESS)
         return answer;
     DWORD result = ERROR_SUCCESS;
-    output.handle = CreateFileMakingFolders(output.path, CREATE_NEW);
+    output.handle = CreateFileMakingFolders(output.path, CREATE_NEW, attributes);
     if (!output.handle)
         result = IsExistsError(GetLastError()) ? OpenReplacement(output) : LastErrorOr(ERROR_CANNOT_MAKE);
     if (output.handle) {
@@ -877,7 +907,8 @@ DWORD DeleteNamedFiles(const wchar_t* names)
 
 DWORD DeleteOneFile(const wchar_t* path)
 {
-    return DeleteFileOnce(path);
+    DWORD attributes = CurrentChangeObserver() ? GetFileAttributesW(path) : 0;
+    return DeleteNamedFile(path, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
 }
 
 // --- attributes, temporary copies, libraries ---
@@ -916,4 +947,102 @@ DWORD AnnounceLibraryWrite(const wchar_t* path)
 void ReportLibraryWrite(const wchar_t* path, DWORD result)
 {
     ReportChangeAfter(FileChange(ChangeKind::WriteByLibrary, path), result);
+}
+
+// --- putting files back ---
+
+DWORD PutFileBack(const wchar_t* saved, const wchar_t* path)
+{
+    bool isThere = GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    Change change = FileChange(isThere ? ChangeKind::ReplaceFile : ChangeKind::CreateFile, path);
+    return MakeChange(change, [&] {
+        return Outcome(MoveFileExW(saved, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+    });
+}
+
+DWORD CutFileTo(const wchar_t* path, ULONGLONG length, const FILETIME& lastWrite)
+{
+    Change change{ChangeKind::ReplaceFile, nullptr, path, nullptr, REPLACED_IN_PLACE, nullptr, 0};
+    return MakeChange(change, [&] {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return LastErrorOr(ERROR_OPEN_FAILED);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(length);
+        DWORD result = Outcome(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+                               SetFileTime(file, nullptr, nullptr, &lastWrite));
+        CloseHandle(file);
+        return result;
+    });
+}
+
+DWORD RemoveEmptyFolder(const wchar_t* path)
+{
+    return RemoveFolder(path);
+}
+
+// --- the journal's own files ---
+
+DWORD MakeFolderUnobserved(const wchar_t* path)
+{
+    return Outcome(CreateDirectoryW(path, nullptr));
+}
+
+HANDLE CreateFileUnobserved(const wchar_t* path, DWORD creation)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, creation,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+DWORD MoveFileUnobserved(const wchar_t* from, const wchar_t* to)
+{
+    return Outcome(MoveFileExW(from, to, MOVEFILE_COPY_ALLOWED));
+}
+
+DWORD CopyFileUnobserved(const wchar_t* from, const wchar_t* to)
+{
+    return Outcome(CopyFileW(from, to, TRUE));
+}
+
+DWORD DeleteFileUnobserved(const wchar_t* path)
+{
+    if (DeleteFileW(path))
+        return ERROR_SUCCESS;
+    DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & CLEARED_FOR_DELETE))
+        return error;
+    SetFileAttributesW(path, attributes & ~CLEARED_FOR_DELETE);
+    return Outcome(DeleteFileW(path));
+}
+
+DWORD DeleteTreeUnobserved(wchar_t (&path)[MAX_PATH_CHARS])
+{
+    size_t length = wcslen(path);
+    if (length + 2 >= MAX_PATH_CHARS)
+        return ERROR_FILENAME_EXCED_RANGE;
+    (void)StringCchCopyW(path + length, MAX_PATH_CHARS - length, L"\\*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path, &found);
+    DWORD result = ERROR_SUCCESS;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (IsDotName(found.cFileName))
+                continue;
+            DWORD step = ERROR_FILENAME_EXCED_RANGE;
+            if (SUCCEEDED(StringCchCopyW(path + length + 1, MAX_PATH_CHARS - length - 1, found.cFileName))) {
+                bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+                step = isFolder ? DeleteTreeUnobserved(path) : DeleteFileUnobserved(path);
+            }
+            if (result == ERROR_SUCCESS)
+                result = step;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    path[length] = 0;
+    if (!RemoveDirectoryW(path) && result == ERROR_SUCCESS)
+        result = LastErrorOr(ERROR_ACCESS_DENIED);
+    return result;
 }

@@ -150,3 +150,35 @@ void CopyToTemporaryFile(const wchar_t* source, const wchar_t* prefix, wchar_t (
 [[nodiscard]] DWORD AnnounceLibraryWrite(const wchar_t* path);
 // After an announced write that went on: the library's result, as the platform's code or its own.
 void ReportLibraryWrite(const wchar_t* path, DWORD result);
+
+// --- putting files back ---
+
+// Moves the file 'saved' to 'path' (a copy where the two lie on different volumes),
+// replacing what is there: reported as CreateFile or ReplaceFile of 'path'.
+[[nodiscard]] DWORD PutFileBack(const wchar_t* saved, const wchar_t* path);
+// Cuts the file 'path' back to 'length' bytes in place, and gives it 'lastWrite' as its
+// last write time: reported as a ReplaceFile of type REPLACED_IN_PLACE, so that what is
+// cut can be kept.
+[[nodiscard]] DWORD CutFileTo(const wchar_t* path, ULONGLONG length, const FILETIME& lastWrite);
+// Removes the empty folder 'path'; a read-only one loses the bit first. Reported as DeleteFolder.
+[[nodiscard]] DWORD RemoveEmptyFolder(const wchar_t* path);
+
+// --- the journal's own files ---
+
+// The journal keeps its records and the files it saves in a folder of its own. Its
+// changes there are no changes of the run: these make them without reporting them to the
+// observer (the journal is one). Nothing but the journal calls them.
+// Makes the folder 'path' (its parent must be there): 0, ERROR_ALREADY_EXISTS when it was
+// there already, or why it could not be made.
+[[nodiscard]] DWORD MakeFolderUnobserved(const wchar_t* path);
+// Opens 'path' for reading and writing ('creation' as CreateFileW takes it); nullptr on failure.
+HANDLE CreateFileUnobserved(const wchar_t* path, DWORD creation);
+// Moves a file to a name nothing has (a copy and a delete across volumes).
+[[nodiscard]] DWORD MoveFileUnobserved(const wchar_t* from, const wchar_t* to);
+// Copies a file to a name nothing has.
+[[nodiscard]] DWORD CopyFileUnobserved(const wchar_t* from, const wchar_t* to);
+// Deletes a file; a read-only or system one loses those bits first.
+[[nodiscard]] DWORD DeleteFileUnobserved(const wchar_t* path);
+// Deletes the folder 'path' with everything in it ('path' grows while it works and is put
+// back); the first failure, after trying everything.
+[[nodiscard]] DWORD DeleteTreeUnobserved(wchar_t (&path)[MAX_PATH_CHARS]);

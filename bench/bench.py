@@ -28,10 +28,11 @@ def exe(name):
     return win(os.path.join(BUILD, name))
 
 
-def run_wine(command_line, memory=False):
+def run_wine(command_line, memory=False, env=None):
     """Runs one command line inside Wine through bench_run; returns (seconds, peak KB, exit)."""
     args = [WINE_RUN, os.path.join(BUILD, "bench_run.exe")] + (["-m"] if memory else []) + [command_line]
-    out = subprocess.run(args, capture_output=True, text=True, errors="replace").stdout
+    out = subprocess.run(args, capture_output=True, text=True, errors="replace",
+                         env=dict(os.environ, **env) if env else None).stdout
     m = re.search(r"seconds=([\d.]+) peak_kb=(\d+) exit=(\d+)", out)
     if not m:
         raise RuntimeError("bench_run failed for %s: %r" % (command_line, out))
@@ -521,6 +522,75 @@ def bench_delete(report, folder):
         r <= 1.2 and gone)
 
 
+def journal_env(folder, on):
+    """The journal on or off, its runs kept in 'folder' (on the inputs' volume, so that a
+    replaced file is moved aside, never copied)."""
+    return {"VARNOLT_JOURNAL": "1" if on else "0", "BENCH_LOCALAPPDATA": win(folder)}
+
+
+def folder_bytes(folder):
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, files in os.walk(folder) for f in files)
+
+
+def bench_journal(report, folder):
+    """The journal's cost: each row runs the same command line with the journal on and off,
+    in turn (at least 11 times: runs of a second on this shared machine move by tens of per
+    cent); the journal's size is that of the last run kept."""
+    fresh(folder)
+    local = os.path.join(folder, "local")
+    runs = os.path.join(local, "Varnolt", "Runs")
+    reg = win(make_reg(folder, 20000, True) + ".reg")
+    src, dst = os.path.join(folder, "src"), os.path.join(folder, "dst")
+    n = make_small_tree(src, 2000)
+    make_archives(src, os.path.join(folder, "small"), with_cab=False)
+    tgz, out = win(os.path.join(folder, "small.tgz")), os.path.join(folder, "out")
+    copy = product("FILE !%s\\*>%s\\" % (win(src), win(dst)))
+    delete_key = lambda: subprocess.run([WINE_RUN, "reg", "delete", "HKCU\\Software\\VarnoltBench", "/f"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    sizes = {}
+
+    def measured(line, key):
+        def run(on):
+            shutil.rmtree(local, ignore_errors=True)
+            os.makedirs(local)
+            secs = run_wine(line, env=journal_env(local, on))[0]
+            if on:
+                sizes[key] = folder_bytes(runs)
+            return secs
+        return [("on", lambda: run(True)), ("off", lambda: run(False))]
+
+    rows_spec = [       # label, key, command line, before each run, target
+        ("`.reg` import, 20,000 values into new keys", "reg-new", product(reg), delete_key, 1.25),
+        ("`.reg` import over the same 20,000 values", "reg-over", product(reg), None, 2.2),
+        ("`FILE` copy of %d files into an empty folder" % n, "copy-new", copy,
+         lambda: shutil.rmtree(dst, ignore_errors=True), 1.25),
+        ("`FILE` copy over the same %d files" % n, "copy-over", copy, None, 1.3),
+        ("`TGZX` of %d files into an empty folder" % n, "tgz", product("TGZX %s,%s" % (tgz, win(out))),
+         lambda: fresh(out), 1.25),
+    ]
+    rows, ok = [], True
+    for label, key, line, before, target in rows_spec:
+        if before is None:      # what the run goes over is there before every run
+            run_wine(line, env=journal_env(local, False))
+        t = paired(measured(line, key), reps=max(REPS, 11), before=before)
+        peaks = {}
+        for on in (True, False):
+            if before:
+                before()
+            peaks[on] = run_wine(line, memory=True, env=journal_env(local, on))[1]
+        r = ratio(t, "on", "off")
+        ok = ok and r <= target and peaks[True] - peaks[False] <= 1024
+        rows.append("| %s | %.3f | %.3f | %.2f× (≤ %.2f×) | %.1f MB | %d / %d |" % (
+            label, med(t["on"]), med(t["off"]), r, target, sizes.get(key, 0) / 2**20, peaks[True], peaks[False]))
+    delete_key()
+    shutil.rmtree(folder, ignore_errors=True)
+    report.section("9. Journal", [
+        "| run | journal on s | off s | on/off | journal size | peak private KB on / off |",
+        "|---|---|---|---|---|---|"] + rows,
+        "targets: ≤ 1.25× into new keys and empty folders, ≤ 2.2× over existing values, ≤ 1.3× over existing"
+        " files; the journal's peak memory within 1 MB of the run without it", ok)
+
+
 def run_driver(mode, program, argument=None):
     """Runs bench_console.exe inside Wine; returns the seconds it measured."""
     args = [WINE_RUN, os.path.join(BUILD, "bench_console.exe"), mode, exe(program)] + ([argument] if argument else [])
@@ -625,7 +695,10 @@ def machine():
 def main():
     os.makedirs(TMP, exist_ok=True)
     report = Report()
-    only = sys.argv[1:] or ["startup", "script", "check", "reg", "tgz", "copy", "delete", "console", "help"]
+    # The sections before the journal's measure the product against its peers with the
+    # journal off; the journal's own section measures it on against off.
+    os.environ["VARNOLT_JOURNAL"] = "0"
+    only = sys.argv[1:] or ["startup", "script", "check", "reg", "tgz", "copy", "delete", "console", "help", "journal"]
     if "reg" in only:
         only.append("reg-large")
     reg_mem, tgz_mem = {}, {}
@@ -650,6 +723,8 @@ def main():
         bench_console(report, os.path.join(TMP, "console"))
     if "help" in only:
         bench_help(report)
+    if "journal" in only:
+        bench_journal(report, os.path.join(TMP, "journal"))
     if reg_mem or tgz_mem:
         rows, flat = [], True
         for label, mem in (("`.reg` import (values)", reg_mem), ("TGZX", tgz_mem)):
@@ -731,6 +806,10 @@ NOTES = {
         "Help viewer: the page is parsed, every character measured with GDI and laid out when the"
         " window opens; the edit control measures as it breaks lines too. What remains is the"
         " viewer's menu bar and the HTML parsing.",
+    "9. Journal":
+        "Journal: into new keys and empty folders a change costs one record appended to the journal"
+        " file (no read); over existing values each old value is read once, over existing files each"
+        " old file is moved into the run's folder (a rename). See which row's medians moved.",
     "6. Peak memory, input ×10":
         "Peak memory: see which run grew; a .reg file is read and imported in pieces of fixed size,"
         " TGZX and FILE copy stream.",

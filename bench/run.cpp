@@ -2,6 +2,8 @@
 // "seconds=<wall time> peak_kb=<peak private bytes> exit=<code>", so the timing leaves out
 // the start of Wine's own loader. With -m the program's peak memory is sampled while it
 // runs (Wine forgets it once the process ends); without, peak_kb is 0 and nothing polls.
+// BENCH_LOCALAPPDATA, when set, becomes the program's LOCALAPPDATA (Wine sets its own over
+// any passed from outside).
 #include <windows.h>
 #include <psapi.h>
 #include <cstdio>
@@ -14,6 +16,10 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     wchar_t* commandLine = argv[argc - 1];
+    wchar_t localAppData[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"BENCH_LOCALAPPDATA", localAppData, MAX_PATH);
+    if (length && length < MAX_PATH)
+        SetEnvironmentVariableW(L"LOCALAPPDATA", localAppData);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

@@ -1,7 +1,10 @@
 #include "commands/commands.h"
+#include "base/changes.h"
 #include "platform/device_calls.h"
 #include <mmsystem.h>
 #include <cstdlib>
+
+#undef PlaySound        // the change kind, not the platform's function (sounds go through outwardCalls)
 
 namespace {
 
@@ -61,5 +64,8 @@ DWORD PlaySoundFile(const wchar_t* args)
     DWORD flags = SND_FILENAME;
     for (DWORD flag; (flag = SoundMarkFlag(*args)) != 0; ++args)
         flags |= flag;
+    DWORD answer = AnnounceAction(ChangeKind::PlaySound, args, nullptr);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return outwardCalls.playSound(*args ? args : nullptr, nullptr, flags) ? ERROR_SUCCESS : 1;
 }

@@ -102,6 +102,9 @@ DWORD ExecuteProgram(const wchar_t* args)
     wchar_t file[LINE_BUFFER_CHARS];
     if (CopyPiece(file, request.file) != ERROR_SUCCESS)
         return ERROR_FILENAME_EXCED_RANGE;
+    DWORD answer = AnnounceAction(ChangeKind::StartProgram, file, request.parameters);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     HANDLE process = nullptr;
     DWORD result = ShellOpen(file, request.parameters, &process);
     if (result != ERROR_SUCCESS || !process)
@@ -130,6 +133,13 @@ DWORD KillProcesses(const wchar_t* args)
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID == self || MatchPrefixNoCase(args, entry.szExeFile) != prefixLength)
             continue;
+        wchar_t processId[16];
+        (void)StringCchPrintfW(processId, ARRAYSIZE(processId), L"%lu", entry.th32ProcessID);
+        DWORD answer = AnnounceAction(ChangeKind::EndProgram, entry.szExeFile, processId);
+        if (answer != ERROR_SUCCESS) {
+            terminated = terminated || answer == CHANGE_MADE_BY_OBSERVER;
+            continue;
+        }
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
         if (!process)
             continue;
@@ -146,6 +156,9 @@ DWORD KillProcesses(const wchar_t* args)
 DWORD ShutDownDevice(const wchar_t* args)
 {
     wchar_t letter = args[0] >= L'a' && args[0] <= L'z' ? static_cast<wchar_t>(args[0] - 32) : args[0];
+    DWORD answer = AnnounceAction(ChangeKind::PowerAction, args, nullptr);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     BOOL (*run)(const wchar_t*) = Reboot;
     for (const auto& mode : SHUTDOWN_MODES)
         if (mode.letter == letter)
@@ -157,6 +170,9 @@ DWORD ShutDownDevice(const wchar_t* args)
 // trailing '_' only presses it, a trailing '^' only releases it. 1 when the last code is 0.
 DWORD SendKeys(const wchar_t* args)
 {
+    DWORD answer = AnnounceAction(ChangeKind::SendInput, args, nullptr);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     BYTE key = 0;
     const wchar_t* item = args;
     for (const wchar_t* p = args;; ++p) {
@@ -207,6 +223,10 @@ DWORD PostWindowMessage(const wchar_t* args)
     auto number = static_cast<UINT>(_wtol(request.message.start));
     auto wParam = static_cast<WPARAM>(MessageParameter(request.parameters[0], texts));
     LPARAM lParam = MessageParameter(request.parameters[1], texts);
+    const wchar_t* messageText = AddPieceText(texts, request.message);
+    DWORD answer = AnnounceAction(ChangeKind::SendInput, windowClass, messageText ? messageText : L"", number);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     if (request.send)
         return static_cast<DWORD>(SendMessageW(window, number, wParam, lParam));
     return static_cast<DWORD>(PostMessageW(window, number, wParam, lParam));
@@ -222,9 +242,15 @@ DWORD SetDisplayOrientation(const wchar_t* args)
     LONG result = outwardCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_TEST, nullptr);
     if (result != DISP_CHANGE_SUCCESSFUL)
         return static_cast<DWORD>(result);
+    DWORD previous = mode.dmDisplayOrientation;
     if (*args)
         mode.dmDisplayOrientation = static_cast<DWORD>(_wtol(args));
     else
         mode.dmDisplayOrientation = mode.dmDisplayOrientation == DMDO_DEFAULT ? DMDO_90 : DMDO_DEFAULT;
+    wchar_t orientation[16];
+    (void)StringCchPrintfW(orientation, ARRAYSIZE(orientation), L"%lu", mode.dmDisplayOrientation);
+    DWORD answer = AnnounceAction(ChangeKind::DisplayOrientation, orientation, nullptr, previous);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return static_cast<DWORD>(outwardCalls.changeDisplaySettings(nullptr, &mode, nullptr, CDS_RESET, nullptr));
 }

@@ -114,6 +114,9 @@ DWORD CommandWait(const wchar_t*, const wchar_t* args, ScriptContext&)
 
 DWORD CommandBeep(const wchar_t*, const wchar_t* args, ScriptContext&)
 {
+    DWORD answer = AnnounceAction(ChangeKind::PlaySound, L"BEEP", args);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return MessageBeep(static_cast<UINT>(_wtol(args))) ? ERROR_SUCCESS : RESULT_NOT_FOUND;
 }
 

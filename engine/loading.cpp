@@ -1,4 +1,5 @@
 #include "engine/engine.h"
+#include "base/changes.h"
 #include <cstdlib>
 
 namespace {
@@ -103,6 +104,9 @@ DWORD ActOnFile(const wchar_t* path, const wchar_t* name, const wchar_t* paramet
             if (_wcsicmp(dot + 1, language.extensions[i].extension) == 0)
                 return language.extensions[i].action(path, parameters);
     }
+    DWORD answer = AnnounceAction(ChangeKind::StartProgram, path, parameters);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     return ShellOpen(path, parameters, nullptr);
 }
 

@@ -91,6 +91,19 @@ HMODULE LoadLibraryFromKnownPlaces(const wchar_t* library)
     return LoadLibraryExW(full, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
+// Announces the call with the library's full path (a bare name stays bare: it is loaded
+// from the same known places again), so that what it registers can be unregistered.
+DWORD AnnounceLibraryCall(const wchar_t* library, TextPiece exportName)
+{
+    wchar_t name[EXPORT_NAME_BYTES];        // fits: the name converted to at most as many bytes
+    if (CopyPiece(name, exportName) != ERROR_SUCCESS)
+        return NO_INTERFACE;
+    wchar_t full[MAX_PATH_CHARS];
+    DWORD length = IsBareName(library) ? 0 : GetFullPathNameW(library, MAX_PATH_CHARS, full, nullptr);
+    bool isFull = length && length < MAX_PATH_CHARS;
+    return AnnounceAction(ChangeKind::RegisterLibrary, isFull ? full : library, name);
+}
+
 } // namespace
 
 ExportRequest ReadExportRequest(const wchar_t* rest)
@@ -120,6 +133,9 @@ DWORD CallDllExport(const wchar_t* library, const wchar_t* rest)
     ExportCall call;
     if (!ConvertArguments(request, call))
         return ERROR_INSUFFICIENT_BUFFER;
+    DWORD answer = AnnounceLibraryCall(library, request.name);
+    if (answer != ERROR_SUCCESS)
+        return ResultOfUntakenAction(answer);
     DWORD previousMode = 0;
     bool quieted = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
     HMODULE module = LoadLibraryFromKnownPlaces(library);

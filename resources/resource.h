@@ -23,6 +23,8 @@
 #define IDS_PROGRESS_LINES 827
 #define IDS_PROGRESS_FILES 828
 #define IDS_PROGRESS_VALUES 829
+#define IDS_NO_RUN_KEPT 830
+#define IDS_RUN_STILL_RUNNING 831
 
 // The console dialog and its controls
 #define IDD_CONSOLE 200
@@ -43,3 +45,5 @@
 #define IDM_EXIT 402
 #define IDM_ASSOCIATE 403
 #define IDM_CLEAR_LOG 404
+#define IDM_RUN_CHANGES 405
+#define IDM_UNDO_RUN 406

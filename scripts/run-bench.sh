@@ -2,7 +2,7 @@
 # make bench: runs bench/bench.py (inputs on tmpfs, product and peers alternately in the
 # project's Wine prefix) and leaves the figures in bench/RESULTS.md. BENCH_REPS,
 # BENCH_BIG_MB and BENCH_LARGE_MB make the run shorter or longer; arguments pick
-# benchmarks (startup script check reg tgz copy delete console help).
+# benchmarks (startup script check reg tgz copy delete console help journal).
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -277,6 +277,38 @@ TEST_F(ConsoleTest, MenuShowsTheGuideNextToTheProgramAndTheAboutBox)
     EXPECT_EQ(CloseConsole(console, 402), 0u);
 }
 
+bool UserKeyExists(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+TEST_F(ConsoleTest, MenuReportsAndUndoesTheLastRun)
+{
+    std::wstring key = L"Software\\VarnoltTest-" + std::to_wstring(GetCurrentProcessId()) + L"-journal";
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    Console console = OpenConsole();
+    ASSERT_NE(console.dialog, nullptr);
+    Execute(console, L"REGX HKCU\\" + key + L"\\marker=console run");
+    ASSERT_TRUE(UserKeyExists(key));
+    PostMessageW(console.dialog, WM_COMMAND, 405, 0);       // 上次运行的更改
+    HWND report = WaitForOtherWindow(console);
+    ASSERT_NE(report, nullptr);
+    std::wstring page = TextOf(FindWindowExW(report, nullptr, L"DISPLAYCLASS", nullptr));
+    EXPECT_NE(page.find(L"marker"), std::wstring::npos) << test::Utf8(page);
+    PostMessageW(report, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(report); }));
+
+    Send(console.dialog, WM_COMMAND, 406, 0);               // 撤销上次运行
+    EXPECT_FALSE(UserKeyExists(key));
+    EXPECT_NE(Text(console, LOG).find(L"Undo of the run "), std::wstring::npos) << test::Utf8(Text(console, LOG));
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    EXPECT_EQ(CloseConsole(console, 402), 0u);
+}
+
 // The association toggle, with the machine's own file-type keys saved and put back.
 class AssociationToggle : public ConsoleTest {
 protected:

@@ -24,3 +24,7 @@ add_test(NAME package COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/package/check_packa
 set_tests_properties(package PROPERTIES TIMEOUT 300)
 
 include(${CMAKE_CURRENT_SOURCE_DIR}/package/targets.cmake)
+
+if(TARGET end_to_end_tests)
+  target_compile_definitions(end_to_end_tests PRIVATE EXAMPLES_FOLDER=L"Z:${CMAKE_SOURCE_DIR}/examples")
+endif()

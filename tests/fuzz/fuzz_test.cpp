@@ -20,19 +20,22 @@ std::string Describe(const std::vector<fuzz::Failure>& failures)
     return text;
 }
 
-TEST(FuzzHarness, CatchesCrashHangAndWriteOutside)
+TEST(FuzzHarness, CatchesCrashHangWriteOutsideAndUndoMiss)
 {
     test::TempFolder corpus;
     fuzz::CampaignResult result = fuzz::RunCampaign(Worker(), fuzz::Target::Probe, 1, 10, corpus.path(), 2000);
     ASSERT_FALSE(result.workerMissing);
     EXPECT_EQ(result.inputs, 10u);
-    ASSERT_EQ(result.failures.size(), 3u) << Describe(result.failures);
+    ASSERT_EQ(result.failures.size(), 4u) << Describe(result.failures);
     EXPECT_EQ(result.failures[0].index, fuzz::PROBE_CRASH_INDEX);
     EXPECT_EQ(result.failures[0].kind, L"crash 0xC0000005");
     EXPECT_EQ(result.failures[1].index, fuzz::PROBE_HANG_INDEX);
     EXPECT_EQ(result.failures[1].kind, L"hang");
     EXPECT_EQ(result.failures[2].index, fuzz::PROBE_ESCAPE_INDEX);
     EXPECT_EQ(result.failures[2].kind.rfind(L"write outside: file change", 0), 0u) << test::Utf8(result.failures[2].kind);
+    EXPECT_EQ(result.failures[3].index, fuzz::PROBE_UNDO_MISS_INDEX);     // a change the journal never saw
+    EXPECT_NE(result.failures[3].kind.find(L"undo fell short: 00000000 before: root"), std::wstring::npos)
+        << test::Utf8(result.failures[3].kind);
     for (const auto& failure : result.failures)
         EXPECT_TRUE(test::Exists(failure.saved)) << test::Utf8(failure.saved);
     wchar_t temp[MAX_PATH];

@@ -20,7 +20,7 @@ add_executable(vfuzz ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/harness/vfuzz.cpp ${CMAKE_
                ${CMAKE_SOURCE_DIR}/resources/varnolt.rc)
 target_compile_options(vfuzz PRIVATE -Wall -Wextra -Werror -municode)
 target_link_options(vfuzz PRIVATE -municode ${VARNOLT_LINK})
-target_link_libraries(vfuzz PRIVATE fuzz_campaign varnolt_core_hardened)
+target_link_libraries(vfuzz PRIVATE fuzz_campaign varnolt_core_hardened test_snapshot)
 
 if(TARGET fuzz_tests)
   target_link_libraries(fuzz_tests PRIVATE fuzz_campaign)

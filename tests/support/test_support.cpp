@@ -173,8 +173,8 @@ std::wstring ProgramFolder()
 // program, so such a start is tried again.
 constexpr int START_ATTEMPTS = 3;
 
-ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
-                           const std::vector<std::wstring>& environment, DWORD timeoutMs)
+DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
+                   const std::vector<std::wstring>& environment, HANDLE output, PROCESS_INFORMATION& process)
 {
     std::wstring block;
     if (!environment.empty()) {
@@ -190,17 +190,27 @@ ProcessResult StartAndWait(const std::wstring& program, const std::wstring& comm
     line.push_back(0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    process = {};
     BOOL started = FALSE;
     for (int attempt = 0; attempt < START_ATTEMPTS && !started; ++attempt) {
-        started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+        started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, output != nullptr,
                                  environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
                                  environment.empty() ? nullptr : block.data(), nullptr, &startup, &process);
         if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
             break;
     }
-    if (!started)
-        return {GetLastError(), false};
+    return started ? ERROR_SUCCESS : GetLastError();
+}
+
+namespace {
+
+ProcessResult WaitAndClose(PROCESS_INFORMATION& process, DWORD timeoutMs)
+{
     bool timedOut = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT;
     if (timedOut) {
         TerminateProcess(process.hProcess, 0xDEAD);
@@ -211,6 +221,31 @@ ProcessResult StartAndWait(const std::wstring& program, const std::wstring& comm
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return {exitCode, timedOut};
+}
+
+} // namespace
+
+ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
+                           const std::vector<std::wstring>& environment, DWORD timeoutMs)
+{
+    PROCESS_INFORMATION process;
+    DWORD started = StartProcess(program, commandLine, environment, nullptr, process);
+    return started == ERROR_SUCCESS ? WaitAndClose(process, timeoutMs) : ProcessResult{started, false};
+}
+
+ProcessResult StartAndWaitWithOutput(const std::wstring& program, const std::wstring& commandLine,
+                                     const std::vector<std::wstring>& environment, const std::wstring& outputPath,
+                                     DWORD timeoutMs)
+{
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+    if (output == INVALID_HANDLE_VALUE)
+        return {GetLastError(), false};
+    PROCESS_INFORMATION process;
+    DWORD started = StartProcess(program, commandLine, environment, output, process);
+    ProcessResult result = started == ERROR_SUCCESS ? WaitAndClose(process, timeoutMs) : ProcessResult{started, false};
+    CloseHandle(output);
+    return result;
 }
 
 bool HasDisplay()

@@ -48,6 +48,15 @@ struct ProcessResult {
 // process went away during its start-up is tried again first.
 ProcessResult StartAndWait(const std::wstring& program, const std::wstring& commandLine,
                            const std::vector<std::wstring>& environment = {}, DWORD timeoutMs = 20000);
+// The same, with the program's standard output and error written to the file 'outputPath'.
+ProcessResult StartAndWaitWithOutput(const std::wstring& program, const std::wstring& commandLine,
+                                     const std::vector<std::wstring>& environment, const std::wstring& outputPath,
+                                     DWORD timeoutMs = 20000);
+// Starts 'program' as StartAndWait does, its standard output and error going to 'output'
+// (an inheritable handle) unless it is nullptr, and returns at once: 0 with 'process' to
+// close, or the platform's error.
+DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
+                   const std::vector<std::wstring>& environment, HANDLE output, PROCESS_INFORMATION& process);
 
 // True when windows can be created (under Xvfb); without a display Wine cannot show them.
 // Where the run promises a display (VARNOLT_REQUIRE_DISPLAY, set by make test), its

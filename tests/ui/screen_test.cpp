@@ -121,7 +121,7 @@ TEST(MenuBar, ShippedBarsHaveTheirButtons)
     ExpectButtons(bar, {{1, 0, BTNS_AUTOSIZE, L"执行", false}, {2, TBSTATE_ENABLED, BTNS_AUTOSIZE | BTNS_DROPDOWN, L"菜单", true}});
     HMENU menu = GetBarButtonMenu(bar, 1);
     ASSERT_NE(menu, nullptr);
-    const UINT ITEMS[] = {IDM_CLEAR_LOG, 0, IDM_ASSOCIATE, 0, IDM_HELP, IDM_ABOUT, 0, IDM_EXIT};
+    const UINT ITEMS[] = {IDM_CLEAR_LOG, 0, IDM_RUN_CHANGES, IDM_UNDO_RUN, 0, IDM_ASSOCIATE, 0, IDM_HELP, IDM_ABOUT, 0, IDM_EXIT};
     ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(ARRAYSIZE(ITEMS)));
     for (int i = 0; i < static_cast<int>(ARRAYSIZE(ITEMS)); ++i)
         EXPECT_EQ(GetMenuItemID(menu, i), ITEMS[i] ? ITEMS[i] : 0u) << i;
@@ -168,8 +168,10 @@ TEST(MenuBar, ShippedBarsSpeakEitherLanguage)
     };
     const LanguageCase CASES[] = {
         {L"en", {L"Execute", L"Menu", L"Done", L"Cancel"},
-         {L"Clear log", L"", L"File association", L"", L"Help", L"About", L"", L"Exit"}},
-        {L"zh", {L"执行", L"菜单", L"完成", L"取消"}, {L"清除日志", L"", L"文件关联", L"", L"帮助", L"关于", L"", L"退出"}},
+         {L"Clear log", L"", L"Changes of the last run", L"Undo the last run", L"", L"File association", L"", L"Help",
+          L"About", L"", L"Exit"}},
+        {L"zh", {L"执行", L"菜单", L"完成", L"取消"},
+         {L"清除日志", L"", L"上次运行的更改", L"撤销上次运行", L"", L"文件关联", L"", L"帮助", L"关于", L"", L"退出"}},
     };
     for (const auto& c : CASES) {
         SetEnvironmentVariableW(L"VARNOLT_LANG", c.setting);

@@ -163,6 +163,8 @@ std::wstring DescribeFailure(const WorkerOutcome& outcome)
         return L"hang";
     if (outcome.exitCode == WORKER_FENCE_BROKEN)
         return L"write outside: " + outcome.breach;
+    if (outcome.exitCode == WORKER_UNDO_MISSED)
+        return L"undo fell short: " + outcome.breach;
     wchar_t text[48];
     StringCchPrintfW(text, ARRAYSIZE(text), L"crash 0x%08lX", outcome.exitCode);
     return text;

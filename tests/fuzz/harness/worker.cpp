@@ -9,17 +9,22 @@
 // - texts end right before a no-access page, so a read past their end faults;
 // - DLGX item lists go to the pure reader, whose items must stay inside the list; real
 //   dialogs open only where asked for and windows can be made, and the worker answers them.
-//   The lists lie on read-only pages, so a write into one faults.
+//   The lists lie on read-only pages, so a write into one faults;
+// - scripts run with the journal on (kept in the sandbox): each run is undone, and the
+//   fenced key and folder must then be what they were before the input.
 #include "fuzz/harness/fuzz.h"
 #include "app/app.h"
 #include "archive/archive.h"
 #include "commands/commands.h"
 #include "base/changes.h"
+#include "base/file_writer.h"
 #include "base/outward_calls.h"
 #include "html/html.h"
 #include "html/html_document.h"
+#include "journal/journal.h"
 #include "platform/platform.h"
 #include "registry/registry.h"
+#include "support/snapshot.h"
 #include "ui/ui.h"
 #include <shellapi.h>
 #include <cstdlib>
@@ -31,6 +36,8 @@ namespace {
 WorkerProgress* activeProgress = nullptr;
 wchar_t sandbox[MAX_PATH];          // "...\vfuzz-<pid>\" with its final backslash
 bool fenceBroken = false;
+bool undoMissed = false;
+constexpr wchar_t JOURNAL_FOLDER[] = L"journal";     // in the sandbox: LOCALAPPDATA of the worker
 
 // --- the write fence ---
 
@@ -168,6 +175,9 @@ bool PrepareSandbox()
     StringCchPrintfW(paths.workFolder, MAX_PATH, L"%sa\\b\\c\\work", sandbox);
     CreateDirectoryW(sandbox, nullptr);
     wchar_t folder[MAX_PATH];
+    StringCchPrintfW(folder, MAX_PATH, L"%s%s", sandbox, JOURNAL_FOLDER);
+    CreateDirectoryW(folder, nullptr);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", folder);
     const wchar_t* const LEVELS[] = {L"a", L"a\\b", L"a\\b\\c", L"a\\b\\c\\dest", L"a\\b\\c\\work"};
     for (const wchar_t* level : LEVELS) {
         StringCchPrintfW(folder, MAX_PATH, L"%s%s", sandbox, level);
@@ -192,6 +202,7 @@ void CheckSandboxFolder(const wchar_t* folder, int depth)
         wchar_t path[MAX_PATH];
         StringCchPrintfW(path, MAX_PATH, L"%s%s", folder, found.cFileName);
         bool expected = !_wcsicmp(path, paths.archive) || !_wcsicmp(path, paths.destination) ||
+                        (depth == 0 && !_wcsicmp(found.cFileName, JOURNAL_FOLDER)) ||
                         !_wcsicmp(path, paths.workFolder) || (depth < 3 && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                                                               found.cFileName[0] == L"abc"[depth] && !found.cFileName[1]);
         if (!expected)
@@ -242,6 +253,87 @@ void LowerRegistryFence()
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, fencePath);
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VarnoltFuzz");     // only when no other worker uses it
+}
+
+// --- undo of every journaled input ---
+
+void ReportUndoMiss(const std::wstring& what)
+{
+    undoMissed = true;
+    if (activeProgress && !activeProgress->breach[0])
+        StringCchCopyW(activeProgress->breach, MAX_PATH, what.c_str());
+}
+
+// The platform's own libraries keep what they look up under Software\Microsoft of the
+// (fenced) roots (the shell its folders, for %W and the like): no change of the script's.
+// That key is made before each input, as on any machine, and what is in it not compared.
+void MakePlatformsKeys()
+{
+    for (HKEY key : fenceKeys) {
+        HKEY made;
+        if (RegCreateKeyExW(key, L"Software\\Microsoft", 0, nullptr, 0, KEY_READ, nullptr, &made, nullptr) == 0)
+            RegCloseKey(made);
+    }
+}
+
+bool IsPlatformsOwn(const std::wstring& line)
+{
+    constexpr wchar_t OWN[] = L"\\Software\\Microsoft";
+    constexpr size_t OWN_CHARS = ARRAYSIZE(OWN) - 1;
+    size_t path = line.find(L' ') + 1;
+    if (line.compare(path, OWN_CHARS, OWN) != 0)
+        return false;
+    wchar_t next = path + OWN_CHARS < line.size() ? line[path + OWN_CHARS] : L' ';
+    return next == L'\\' || next == L' ';
+}
+
+// What the fence holds: the four keys standing for the roots, and the sandbox's work area.
+test::Snapshot FenceSnapshot()
+{
+    test::Snapshot lines;
+    for (HKEY key : fenceKeys) {
+        test::Snapshot keyLines = test::SnapshotOpenKey(key);
+        lines.push_back(L"root");
+        for (const auto& line : keyLines)
+            if (!IsPlatformsOwn(line))
+                lines.push_back(line);
+    }
+    std::wstring folder = sandbox;
+    folder.pop_back();                  // its final backslash
+    test::Snapshot files = test::SnapshotFolder(folder, JOURNAL_FOLDER);
+    lines.insert(lines.end(), files.begin(), files.end());
+    return lines;
+}
+
+// Runs 'body' as a journaled run, reports it and undoes it (without a journal of the
+// undo's own); the fence must then be what it was. A run that passes goes.
+template <typename Body>
+void RunAndUndo(Body body)
+{
+    MakePlatformsKeys();
+    test::Snapshot before = FenceSnapshot();
+    BeginJournaledRun(L"fuzz input");
+    body();
+    wchar_t run[RUN_NAME_CHARS];
+    EndJournaledRun(run);
+    wchar_t folder[MAX_PATH_CHARS];
+    DWORD result = ERROR_SUCCESS;
+    if (*run && FindRun(run, folder) == ERROR_SUCCESS) {
+        RunDocument document{};
+        result = ReportRun(folder, document);
+        if (result == ERROR_SUCCESS)
+            result = UndoRun(folder, false, false, document);
+        ReleaseRunDocument(document);
+    }
+    std::wstring difference = test::FirstDifference(before, FenceSnapshot());
+    if (result != ERROR_SUCCESS || !difference.empty()) {
+        wchar_t code[16];
+        StringCchPrintfW(code, ARRAYSIZE(code), L"%08lX ", result);
+        ReportUndoMiss(code + difference);
+        return;
+    }
+    if (*run)
+        (void)DeleteTreeUnobserved(folder);
 }
 
 // --- texts that end at a no-access page ---
@@ -341,7 +433,7 @@ void RunScriptInput(const std::string& bytes)
         return;
     ZeroMemory(ScriptVariables, sizeof ScriptVariables);
     const ScriptLanguage* previous = InstallScriptLanguage(FuzzLanguage());
-    (void)RunScript(script.text, L"C:\\fuzz\\input.vrs");
+    RunAndUndo([&] { (void)RunScript(script.text, L"C:\\fuzz\\input.vrs"); });
     InstallScriptLanguage(previous);
     VirtualFree(script.block, 0, MEM_RELEASE);
     EmptyRegistryFence();
@@ -545,6 +637,10 @@ void RunHtmlInput(const std::string& bytes)
 // The harness's own failures on purpose, one of each kind.
 void RunProbeInput(uint64_t index)
 {
+    if (index == PROBE_UNDO_MISS_INDEX) {
+        RunAndUndo([] { RegSetValueExW(fenceKeys[0], L"unseen", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4); });
+        EmptyRegistryFence();
+    }
     if (index == PROBE_CRASH_INDEX)
         *static_cast<volatile int*>(nullptr) = 1;
     if (index == PROBE_HANG_INDEX)
@@ -612,14 +708,14 @@ DWORD RunGenerated(Target target, uint64_t seed, uint64_t first, uint64_t count,
 {
     if (!StartWorker(progress))
         return ERROR_CANNOT_MAKE;
-    for (uint64_t index = first; index < first + count && !fenceBroken; ++index) {
+    for (uint64_t index = first; index < first + count && !fenceBroken && !undoMissed; ++index) {
         progress.index = static_cast<LONG64>(index);
         progress.started = progress.started + 1;
         RunOne(target, GenerateInput(target, seed, index), index);
         progress.finished = progress.started;
     }
     StopWorker();
-    return fenceBroken ? WORKER_FENCE_BROKEN : WORKER_FINISHED;
+    return fenceBroken ? WORKER_FENCE_BROKEN : undoMissed ? WORKER_UNDO_MISSED : WORKER_FINISHED;
 }
 
 DWORD RunSavedInput(Target target, const std::string& bytes, WorkerProgress& progress)
@@ -632,7 +728,7 @@ DWORD RunSavedInput(Target target, const std::string& bytes, WorkerProgress& pro
     RunOne(target, bytes, index);
     progress.finished = progress.started;
     StopWorker();
-    return fenceBroken ? WORKER_FENCE_BROKEN : WORKER_FINISHED;
+    return fenceBroken ? WORKER_FENCE_BROKEN : undoMissed ? WORKER_UNDO_MISSED : WORKER_FINISHED;
 }
 
 } // namespace fuzz
