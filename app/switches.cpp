@@ -130,14 +130,21 @@ DWORD ShowSwitches(wchar_t*, DWORD)
     return isWhole ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
+// The folder of the run named (the newest without a name), or a message saying why not.
+DWORD FindNamedRun(HWND owner, const wchar_t* named, wchar_t (&folder)[MAX_PATH_CHARS], bool prefersWindow)
+{
+    DWORD result = FindRun(named, folder);
+    if (result != ERROR_SUCCESS)
+        ShowMessage(owner, *named ? L"There is no such run." : L"No run has been kept.", prefersWindow);
+    return result;
+}
+
 DWORD ShowChanges(HWND owner, const wchar_t* named, bool prefersWindow)
 {
     wchar_t folder[MAX_PATH_CHARS];
-    DWORD result = FindRun(named, folder);
-    if (result != ERROR_SUCCESS) {
-        ShowMessage(owner, *named ? L"There is no such run." : L"No run has been kept.", prefersWindow);
+    DWORD result = FindNamedRun(owner, named, folder, prefersWindow);
+    if (result != ERROR_SUCCESS)
         return result;
-    }
     RunDocument document{};
     result = ReportRun(folder, document);
     if (result == ERROR_SUCCESS)
@@ -149,11 +156,9 @@ DWORD ShowChanges(HWND owner, const wchar_t* named, bool prefersWindow)
 DWORD Undo(HWND owner, const wchar_t* named, bool force, bool journaled, bool prefersWindow)
 {
     wchar_t folder[MAX_PATH_CHARS];
-    DWORD result = FindRun(named, folder);
-    if (result != ERROR_SUCCESS) {
-        ShowMessage(owner, *named ? L"There is no such run." : L"No run has been kept.", prefersWindow);
+    DWORD result = FindNamedRun(owner, named, folder, prefersWindow);
+    if (result != ERROR_SUCCESS)
         return result;
-    }
     RunDocument document{};
     result = UndoRun(folder, force, journaled, document);
     if (result == ERROR_BUSY)

@@ -552,39 +552,34 @@ DWORD DeleteNamedFile(const wchar_t* path, DWORD attributes)
     return attributes & FILE_ATTRIBUTE_READONLY ? ERROR_ACCESS_DENIED : DeleteFileOnce(path);
 }
 
-// A file of a folder being deleted: a read-only or system file loses those bits and is
-// deleted after all.
-DWORD DeleteFileInFolder(const wchar_t* path)
+// Removes with 'remove'; one that fails while it carries any of 'bits' loses them and is
+// removed after all.
+DWORD RemoveClearing(const wchar_t* path, DWORD bits, BOOL(WINAPI* remove)(LPCWSTR))
 {
-    return MakeChange(FileChange(ChangeKind::DeleteFile, path), [&] {
-        if (DeleteFileW(path))
-            return static_cast<DWORD>(ERROR_SUCCESS);
-        DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
-        DWORD attributes = GetFileAttributesW(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return LastErrorOr(error);          // the shell's delete answered with this look's error
-        if (!(attributes & CLEARED_FOR_DELETE))
-            return error;
-        DWORD cleared = SetAttributesOf(path, attributes & ~CLEARED_FOR_DELETE);
-        return cleared != ERROR_SUCCESS ? cleared : Outcome(DeleteFileW(path));
-    });
+    if (remove(path))
+        return ERROR_SUCCESS;
+    DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastErrorOr(error);          // the shell's delete answered with this look's error
+    if (!(attributes & bits))
+        return error;
+    DWORD cleared = SetAttributesOf(path, attributes & ~bits);
+    return cleared != ERROR_SUCCESS ? cleared : Outcome(remove(path));
 }
 
-// An empty folder; a read-only one loses the bit and is removed after all.
+// A file of a folder being deleted: a read-only or system file is deleted after all.
+DWORD DeleteFileInFolder(const wchar_t* path)
+{
+    return MakeChange(FileChange(ChangeKind::DeleteFile, path),
+                      [&] { return RemoveClearing(path, CLEARED_FOR_DELETE, DeleteFileW); });
+}
+
+// An empty folder; a read-only one is removed after all.
 DWORD RemoveFolder(const wchar_t* path)
 {
-    return MakeChange(FileChange(ChangeKind::DeleteFolder, path), [&] {
-        if (RemoveDirectoryW(path))
-            return static_cast<DWORD>(ERROR_SUCCESS);
-        DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
-        DWORD attributes = GetFileAttributesW(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return LastErrorOr(error);
-        if (!(attributes & FILE_ATTRIBUTE_READONLY))
-            return error;
-        DWORD cleared = SetAttributesOf(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-        return cleared != ERROR_SUCCESS ? cleared : Outcome(RemoveDirectoryW(path));
-    });
+    return MakeChange(FileChange(ChangeKind::DeleteFolder, path),
+                      [&] { return RemoveClearing(path, FILE_ATTRIBUTE_READONLY, RemoveDirectoryW); });
 }
 
 DWORD DeleteTree(wchar_t (&path)[MAX_PATH_CHARS], bool entersFolder);

@@ -662,31 +662,30 @@ DWORD RecordCreateFolder(JournalRun& run, const Change& change)
     return result == ERROR_SUCCESS ? result : CannotKeep(run, result);
 }
 
-DWORD RecordDeleteFolder(JournalRun& run, const Change& change)
+// A record keeping the old attributes of what 'change' names ('newType' the new ones);
+// nothing to keep when it is not there.
+DWORD RecordOldAttributes(JournalRun& run, const Change& change, RecordKind kind, DWORD newType)
 {
     wchar_t full[MAX_PATH_CHARS];
     FullPath(change.path, full);
     DWORD attributes = GetFileAttributesW(full);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return ERROR_SUCCESS;
-    RecordHead head = ChangeHead(run, RecordKind::DeleteFolder, 0);
+    RecordHead head = ChangeHead(run, kind, 0);
     head.oldType = attributes;
+    head.type = newType;
     DWORD result = AddRecord(run, head, PathParts(full));
     return result == ERROR_SUCCESS ? result : CannotKeep(run, result);
 }
 
+DWORD RecordDeleteFolder(JournalRun& run, const Change& change)
+{
+    return RecordOldAttributes(run, change, RecordKind::DeleteFolder, 0);
+}
+
 DWORD RecordAttributes(JournalRun& run, const Change& change)
 {
-    wchar_t full[MAX_PATH_CHARS];
-    FullPath(change.path, full);
-    DWORD attributes = GetFileAttributesW(full);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return ERROR_SUCCESS;
-    RecordHead head = ChangeHead(run, RecordKind::SetAttributes, 0);
-    head.oldType = attributes;
-    head.type = change.type;
-    DWORD result = AddRecord(run, head, PathParts(full));
-    return result == ERROR_SUCCESS ? result : CannotKeep(run, result);
+    return RecordOldAttributes(run, change, RecordKind::SetAttributes, change.type);
 }
 
 // What cannot be undone is recorded as such; a trial leaves it undone.

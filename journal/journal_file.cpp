@@ -121,13 +121,20 @@ unsigned ReadDigits(const wchar_t*& text, int count)
 
 } // namespace
 
-DWORD ReadJournal(const wchar_t* folder, JournalImage& image)
+HANDLE OpenJournalFile(const wchar_t* folder)
 {
     wchar_t path[MAX_PATH_CHARS];
-    if (!JoinPath(path, folder, JOURNAL_FILE))
-        return ERROR_FILENAME_EXCED_RANGE;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    if (!JoinPath(path, folder, JOURNAL_FILE)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+DWORD ReadJournal(const wchar_t* folder, JournalImage& image)
+{
+    HANDLE file = OpenJournalFile(folder);
     if (file == INVALID_HANDLE_VALUE)
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     DWORD result = ReadWhole(file, image.bytes);

@@ -105,6 +105,9 @@ struct JournalImage {
 // Reads the journal of the run in 'folder' whole and indexes it; a record cut short by a
 // process that ended while writing it ends the journal. 0, or why it cannot be read.
 [[nodiscard]] DWORD ReadJournal(const wchar_t* folder, JournalImage& image);
+// The run folder's journal file, open for reading while the run may still write it;
+// INVALID_HANDLE_VALUE (with the last error) when it cannot be opened.
+HANDLE OpenJournalFile(const wchar_t* folder);
 void ReleaseJournal(JournalImage& image);
 RecordView ViewRecord(const JournalImage& image, size_t offset);
 // The After record of change 'number', or nullptr.

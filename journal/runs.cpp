@@ -68,11 +68,7 @@ DWORD ListRuns(const wchar_t* runs, Buffer<RunEntry>& list)
 
 bool ReadHeader(const wchar_t* folder, JournalHeader& header)
 {
-    wchar_t path[MAX_PATH_CHARS];
-    if (!JoinPath(path, folder, JOURNAL_FILE))
-        return false;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = OpenJournalFile(folder);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD read = 0;
