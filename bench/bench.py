@@ -334,7 +334,7 @@ def bench_check(report, folder):
                 ("headless", lambda: measured("headless", product(script)))])
     r = ratio(t, "check", "headless")
     extra = med(peaks["check"]) - med(peaks["headless"])
-    report.section("9. Checking a script", [
+    report.section("2b. Checking a script", [
         "| run | median s | median peak KB |", "|---|---|---|",
         "| `Varnolt.exe /check s1000000.vrs` (%d lines, nothing run) | %.3f | %d |" % (
             lines, med(t["check"]), med(peaks["check"])),
@@ -751,7 +751,7 @@ def main():
     if CABARC_MISSING:
         text += ["## Peers missing", "", "cabarc: `cabarc -r -p N <cab> *` in this prefix made no cabinet for %s"
                  " (it answers 'cannot open' for wildcard file lists), so the CAB extraction peer has no figures"
-                 " there (n/a)." % ", ".join(CABARC_MISSING), ""]
+                 " there (n/a)." % ", ".join(dict.fromkeys(CABARC_MISSING)), ""]
     notes = [NOTES[title] for title in report.missed if title in NOTES]
     if notes:
         text += ["## Why targets were missed", ""] + ["- " + note for note in notes] + [""]
