@@ -18,8 +18,8 @@ cat <<NEXT
 
 Windows of Varnolt's own need a display:
   make console      the console: run lines (LOAD %C\\dialogs.vrs shows the dialogs of DLGX),
-                    press ... to browse for a script, and find 帮助 (help: the guide) and
-                    关于 (about) in its menu 菜单
+                    press ... to browse for a script, and find Help (the guide) and About
+                    in its Menu (帮助, 关于 and 菜单 with VARNOLT_LANG=zh)
   scripts/wine-run.sh build/Varnolt.exe '$help'
                     the help viewer: the guide next to Varnolt.exe, a page of your own,
                     and a page given as HTML text
